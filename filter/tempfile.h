@@ -1,0 +1,11 @@
+// tempfile: uniquely named temporary files under TMPDIR (or /tmp when it is unset or
+// empty), created with O_EXCL and mode 0600.
+#pragma once
+
+#include <cstddef>
+
+// Creates a new empty file for reading and writing and writes its path into pszName
+// (a process-wide buffer when null); returns its descriptor, or -1.
+int myTempFd(char* pszName, size_t nSize);
+// Same, but closes the descriptor and returns the buffer holding the path, or null.
+char* myTempFile(char* pszName, size_t nSize);
