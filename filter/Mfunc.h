@@ -47,3 +47,5 @@ int pswrite(const void* pData, size_t nLength);
 int psflush();
 // True once a write to standard output or a compression step has failed in this job.
 bool IsOutputBroken();
+// Releases the gray and reversal line buffers (they are made again when needed).
+void ReleaseLineBuffers();

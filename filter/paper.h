@@ -4,5 +4,5 @@
 #include <cstdint>
 
 // Reverses the first nCount1 x nCount2 bytes of pBuf in place; a product of 0 or less
-// leaves the buffer unchanged. Returns 0, or 1 when the temporary copy cannot be had.
-int ReverseProcess(uint8_t* pBuf, uint16_t nCount1, int16_t nCount2);
+// leaves the buffer unchanged.
+void ReverseProcess(uint8_t* pBuf, uint16_t nCount1, int16_t nCount2);

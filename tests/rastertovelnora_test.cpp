@@ -1,1 +1,401 @@
-#include <gtest/gtest.h>
+// End-to-end tests of the job driver: start-up failures and exit statuses, the page loop
+// with its copies, blank pages and cancellation, run through the built filter.
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "filterjob.h"
+
+using namespace std::chrono_literals;
+
+// ---------------------------------------------------------------------------------------
+// Start-up
+
+class StartupTest : public FilterJobTest {};
+
+TEST_F(StartupTest, EveryFailureHasItsMessageAndStatusAndNoOutput)
+{
+    const std::string pi = paperInfPath, rc = rcPath;
+    const std::string page = dir / "page.ppm";
+    WriteBytes(page, PpmPage(Page(1)));
+    const std::string missing = dir / "missing.ppm";
+    struct Case {
+        const char* pszWhat;
+        std::function<void()> prepare;   // changes to the settings files
+        std::vector<std::string> args;
+        std::string expectedErr;
+        int nStatus;
+    };
+    const std::string imagingArea = modelRoot + "/TestModel/bin/inf/ImagingArea";
+    const std::string paperDimension = modelRoot + "/TestModel/bin/inf/PaperDimension";
+    const Case cases[] = {
+        {"no arguments", nullptr, {}, "Error: invalid option !!\n", 2},
+        {"a second input file", nullptr, {page, "-pi", pi, "-rc", rc, "second.ppm"},
+         "Error: second.ppm :invalid option !!\n", 2},
+        {"an unreadable input file, options missing too", nullptr, {missing},
+         "Error: " + missing + " :cannot open file !!\n", 1},
+        {"-rc missing", nullptr, {"-pi", pi}, "Error: invalid option !!\n", 2},
+        {"-rc standing last", nullptr, {"-pi", pi, "-rc"}, "Error: invalid option !!\n", 2},
+        {"-pi -rc a.rc: a.rc opened as the input", nullptr, {"-pi", "-rc", rc}, "Error: invalid option !!\n", 2},
+        {"rc file missing", nullptr, {"-pi", pi, "-rc", dir / "none.rc"},
+         "Error: " + (dir / "none.rc") + " :cannot open file !!\n", 1},
+        {"key line before the section line", [&] { WriteFile(rc, "PageSize=A4\n[TestModel]\n"); }, Args(),
+         "Error: invalid printer name at rc-file !!\n", 5},
+        {"section line []", [&] { WriteFile(rc, "[]\n"); }, Args(), "Error: invalid printer name at rc-file !!\n", 5},
+        {"section line repeated", [&] { WriteFile(rc, "[TestModel]\n[TestModel]\n"); }, Args(),
+         "Error: invalid printer name at rc-file !!\n", 5},
+        {"paper-information file missing", [&] { unlink(pi.c_str()); }, Args(),
+         "Error: " + pi + " :cannot open file !!\n", 1},
+        {"paper-information file empty", [&] { WriteFile(pi, ""); }, Args(),
+         "Error: A4 :invalid format found in paperinf !!\n", 6},
+        {"paper-information record incomplete", [&] { WritePaperInfo("Letter: 5\n"); }, Args(),
+         "Error: A4 :invalid format found in paperinf !!\n", 6},
+        {"page height beyond 16 bits", [&] { WritePaperInfo("A4: 8 40000\n"); }, Args(),
+         "Error: A4 :invalid format found in paperinf !!\n", 6},
+        {"negative page width", [&] { WritePaperInfo("A4: -8 6\n"); }, Args(),
+         "Error: A4 :invalid format found in paperinf !!\n", 6},
+        {"paper not listed", [&] { WritePaperInfo("Letter: 5 3\n"); }, Args(),
+         "Error: A4: paper info not found in paperinf !!\n", 7},
+        {"model tables missing", [&] { RemoveTree(modelRoot); }, Args(),
+         "Error: " + imagingArea + " :cannot open file !!\n", 1},
+        {"PaperDimension missing", [&] { unlink(paperDimension.c_str()); }, Args(),
+         "Error: " + paperDimension + " :cannot open file !!\n", 1},
+        {"ImagingArea line short", [&] { WriteFile(imagingArea, "A4:\t12\t18\t12\n"); }, Args(), "", 13},
+        {"ImagingArea number beyond 16 bits", [&] { WriteFile(imagingArea, "A4:\t12\t99999\t12\t18\n"); }, Args(),
+         "", 13},
+        {"PaperDimension line short", [&] { WriteFile(paperDimension, "A4: 595\n"); }, Args(), "", 14},
+        {"neither table lists the paper",
+         [&] {
+             WriteFile(imagingArea, "Letter:\t1\t1\t1\t1\n");
+             WriteFile(paperDimension, "Letter: 612 792\n");
+         },
+         Args(), "Error: A4: paper info not found in paperinf !!\n", 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        SetUp();
+        if (c.prepare)
+            c.prepare();
+        const FilterResult result = RunWithArgs(c.args, PpmPage(Page(1)));
+        EXPECT_TRUE(result.bExited);
+        EXPECT_EQ(c.nStatus, result.nExitStatus);
+        EXPECT_EQ(c.expectedErr, result.err);
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+TEST_F(StartupTest, InputFileMayStandAnywhereAndStandardInputIsTheDefault)
+{
+    const std::vector<uint8_t> input = PpmPage(Page(3));
+    const std::string page = dir / "page.ppm";
+    WriteBytes(page, input);
+    const FilterResult fromStdin = RunWithArgs({"-rc", rcPath, "-pi", paperInfPath}, input);
+    const FilterResult fromFile = RunWithArgs({page, "-pi", paperInfPath, "-rc", rcPath}, {});
+    EXPECT_EQ(0, fromStdin.nExitStatus) << fromStdin.err;
+    EXPECT_EQ(0, fromFile.nExitStatus) << fromFile.err;
+    EXPECT_EQ(fromStdin.out, fromFile.out);
+    EXPECT_EQ(1u, ReadOutput(fromFile).pages.size());
+}
+
+TEST_F(StartupTest, OnlyAreaOrOnlyDimensionListedStillPrints)
+{
+    const std::string inf = modelRoot + "/TestModel/bin/inf/";
+    struct Case {
+        const char* pszWhat;
+        std::string imagingArea, paperDimension;
+        uint32_t nSheetWidth, nSheetHeight;
+    };
+    const Case cases[] = {
+        {"only ImagingArea", "A4:\t12\t18\t12\t18\n", "Letter: 612 792\n", 0, 0},
+        {"only PaperDimension, text after the numbers", "Letter:\t1\t1\t1\t1\n", "A4: 595 842 portrait\n", 595, 842},
+        {"word with more after the colon", "A4:x\t1\t2\t3\t4\n", "A4:wide\t600\t800\n", 600, 800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteFile(inf + "ImagingArea", c.imagingArea);
+        WriteFile(inf + "PaperDimension", c.paperDimension);
+        const FilterResult result = Run(PpmPage(Page(1)));
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(1u, job.pages.size());
+        EXPECT_EQ(c.nSheetWidth, job.pages[0].nPageSizeX);
+        EXPECT_EQ(c.nSheetHeight, job.pages[0].nPageSizeY);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The page loop
+
+class PageLoopTest : public FilterJobTest {};
+
+TEST_F(PageLoopTest, InputWithoutPagesGivesNoOutputAndStatusOne)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string input, expectedErr;
+    };
+    const Case cases[] = {
+        {"empty input", "", "ERROR: No pages found!\n"},
+        {"invalid first header", "P5\n8 6\n255\n",
+         "Error: error occurred at print phase !!\nERROR: No pages found!\n"},
+        {"header cut short", "P6\n8 6", "Error: error occurred at print phase !!\nERROR: No pages found!\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = Run(Bytes(c.input));
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ(c.expectedErr, result.err);
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+TEST_F(PageLoopTest, PagesArePrintedInOrderWithTheirPixels)
+{
+    const RgbImage a = Page(1), b = Page(2), c = Page(3);
+    const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b), PpmPage(c)}));
+    ASSERT_EQ(0, result.nExitStatus);
+    EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(3u, job.pages.size());
+    EXPECT_EQ(a.pixels, job.pages[0].pixels);
+    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    EXPECT_EQ(c.pixels, job.pages[2].pixels);
+}
+
+TEST_F(PageLoopTest, TroubleAfterTheFirstPageStillClosesTheJob)
+{
+    const RgbImage a = Page(1);
+    std::vector<uint8_t> shortPage = PpmPage(Page(2));
+    shortPage.resize(shortPage.size() - 10);
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> input;
+        std::string expectedErr;
+        size_t nPages;
+    };
+    const Case cases[] = {
+        {"stray byte after the last page", Concat({PpmPage(a), Bytes("\n")}),
+         "Error: error occurred at print phase !!\nINFO: The printer is ready to print.\n", 1},
+        {"second header without pixel data", Concat({PpmPage(a), Bytes("P6\n8 6\n255\n")}),
+         "ERROR:   Reading pixels failed\nINFO: The printer is ready to print.\n", 1},
+        {"short second page", Concat({PpmPage(a), shortPage}), "INFO: The printer is ready to print.\n", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = Run(c.input);
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ(c.expectedErr, result.err);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(c.nPages, job.pages.size());
+        EXPECT_EQ(a.pixels, job.pages[0].pixels);
+    }
+}
+
+TEST_F(PageLoopTest, ShortPageEndsInZeroBytes)
+{
+    std::vector<uint8_t> input = PpmPage(SolidImage(kPageWidth, kPageHeight, 9, 9, 9));
+    input.resize(input.size() - 5);
+    const FilterResult result = Run(input);
+    ASSERT_EQ(0, result.nExitStatus);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(1u, job.pages.size());
+    std::vector<uint8_t> expected(size_t(kPageWidth * kPageHeight * 3), 9);
+    std::fill(expected.end() - 5, expected.end(), 0);
+    EXPECT_EQ(expected, job.pages[0].pixels);
+}
+
+TEST_F(PageLoopTest, CopiesFollowCollation)
+{
+    const RgbImage a = Page(1), b = Page(2);
+    struct Case {
+        const char* pszWhat;
+        std::string rc;
+        std::vector<const RgbImage*> expected;
+    };
+    const Case cases[] = {
+        {"three uncollated copies", "Copies=3\n", {&a, &a, &a, &b, &b, &b}},
+        {"three collated copies", "Copies=3\nCollate=ON\n", {&a, &b}},
+        {"copy count 0", "Copies=0\n", {&a, &b}},
+        {"copy count -5", "Copies=-5\n", {&a, &b}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteRc(c.rc);
+        const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b)}));
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(c.expected.size(), job.pages.size());
+        for (size_t i = 0; i < c.expected.size(); ++i)
+            EXPECT_EQ(c.expected[i]->pixels, job.pages[i].pixels) << "page image " << i;
+        EXPECT_EQ(1, std::count(job.headerLines.begin(), job.headerLines.end(), "@PJL ENTER LANGUAGE=PWGRASTER"));
+    }
+}
+
+TEST_F(PageLoopTest, UncollatedCopiesWithoutACopyFilePrintEachPageOnce)
+{
+    chmod(tmpDir.c_str(), 0500);
+    WriteRc("Copies=3\n");
+    const RgbImage a = Page(1), b = Page(2);
+    const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b)}));
+    chmod(tmpDir.c_str(), 0700);
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder";
+    ASSERT_EQ(0, result.nExitStatus);
+    EXPECT_EQ("ERROR: Unable to create a temporay file\nERROR: Unable to create a temporay file\n"
+              "INFO: The printer is ready to print.\n",
+              result.err);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(2u, job.pages.size());
+    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+}
+
+TEST_F(PageLoopTest, CopyFileGoesToTmpWhenTmpdirIsEmpty)
+{
+    // An empty TMPDIR must never put the copy file at the root of the file system.
+    WriteRc("Copies=2\n");
+    FilterResult result = RunFilter(Args(), {{"VELNORA_ROOT", modelRoot}, {"TMPDIR", ""}}, PpmPage(Page(1)));
+    ASSERT_EQ(0, result.nExitStatus) << result.err;
+    EXPECT_EQ(2u, ReadOutput(result).pages.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// Blank pages
+
+class BlankPageTest : public FilterJobTest {};
+
+TEST_F(BlankPageTest, OnlyAllWhitePagesAreLeftOut)
+{
+    const RgbImage white = SolidImage(kPageWidth, kPageHeight, 255, 255, 255);
+    RgbImage lastByte = white;
+    lastByte.pixels.back() = 0;
+    RgbImage almostWhite = white;
+    almostWhite.pixels[40] = 0xFE;
+    const RgbImage ink = Page(5);
+    struct Case {
+        const char* pszWhat;
+        std::string rc;
+        std::vector<const RgbImage*> input, expected;
+    };
+    const Case cases[] = {
+        {"white page left out", "VNSkipBlank=ON\n", {&ink, &white, &ink}, {&ink, &ink}},
+        {"white but for the last byte", "VNSkipBlank=ON\n", {&lastByte}, {&lastByte}},
+        {"0xFE is not white", "VNSkipBlank=ON\n", {&almostWhite}, {&almostWhite}},
+        {"all pages blank", "VNSkipBlank=ON\n", {&white, &white}, {}},
+        {"uncollated copies of a blank page", "VNSkipBlank=ON\nCopies=3\n", {&white, &ink}, {&ink, &ink, &ink}},
+        {"skipping off prints everything", "", {&white, &ink}, {&white, &ink}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteRc(c.rc);
+        std::vector<std::vector<uint8_t>> pages;
+        for (const RgbImage* p : c.input)
+            pages.push_back(PpmPage(*p));
+        const FilterResult result = Run(Concat(pages));
+        ASSERT_EQ(0, result.nExitStatus);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(c.expected.size(), job.pages.size());
+        for (size_t i = 0; i < c.expected.size(); ++i)
+            EXPECT_EQ(c.expected[i]->pixels, job.pages[i].pixels);
+    }
+}
+
+TEST_F(BlankPageTest, WhiteButForTheLastByteWhenTheSizeIsNoMultipleOfFour)
+{
+    WritePaperInfo("A4: 7 3\n");   // 63 bytes a page
+    WriteRc("VNSkipBlank=ON\n");
+    RgbImage page = SolidImage(7, 3, 255, 255, 255);
+    page.pixels.back() = 0xFE;
+    const FilterResult result = Run(Concat({PpmPage(SolidImage(7, 3, 255, 255, 255)), PpmPage(page)}));
+    ASSERT_EQ(0, result.nExitStatus);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(1u, job.pages.size());
+    EXPECT_EQ(page.pixels, job.pages[0].pixels);
+}
+
+// ---------------------------------------------------------------------------------------
+// Cancellation
+
+class CancelTest : public FilterJobTest {
+protected:
+    static constexpr size_t kNullBytes = 5768;
+
+    // The end of a cancelled job: zeros, the end of the gzip stream, the trailer.
+    static void ExpectClosingSequence(const std::vector<uint8_t>& out)
+    {
+        const std::string text = Text(out);
+        const std::string enter = "@PJL ENTER LANGUAGE=PWGRASTER\n";
+        const size_t nStream = text.find(enter);
+        ASSERT_NE(std::string::npos, nStream);
+        const std::string zeros(kNullBytes, '\0');
+        const size_t nZeros = text.find(zeros, nStream + enter.size());
+        ASSERT_NE(std::string::npos, nZeros) << "no 5768 zero bytes";
+        const std::string trailer = "\x1b%-12345X\x1b%-12345X\n";
+        ASSERT_GE(text.size(), trailer.size());
+        EXPECT_EQ(trailer, text.substr(text.size() - trailer.size()));
+    }
+};
+
+TEST_F(CancelTest, BeforeTheFirstPageTheSignalEndsTheFilter)
+{
+    FilterProcess filter(Args(), Env());
+    filter.Write(Bytes("P6\n8 6\n"));   // the first header, not yet complete
+    std::this_thread::sleep_for(200ms);
+    filter.Signal(SIGTERM);
+    const FilterResult result = filter.Wait(10s);
+    EXPECT_FALSE(result.bExited);
+    EXPECT_EQ(SIGTERM, result.nSignal);
+    EXPECT_TRUE(result.out.empty());
+    ExpectNothingLeft(result.nPid);
+}
+
+TEST_F(CancelTest, BetweenPageImagesTheSignalChangesNothing)
+{
+    FilterProcess filter(Args(), Env());
+    filter.Write(PpmPage(Page(1)));
+    ASSERT_TRUE(filter.WaitForOutput(1, 10s));   // the first page is done and flushed
+    std::this_thread::sleep_for(100ms);
+    filter.Signal(SIGTERM);
+    std::this_thread::sleep_for(100ms);
+    filter.Write(PpmPage(Page(2)));
+    const FilterResult result = filter.Wait(10s);
+    ASSERT_TRUE(result.bExited);
+    EXPECT_EQ(0, result.nExitStatus);
+    EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+    EXPECT_EQ(2u, ReadOutput(result).pages.size());
+    ExpectNothingLeft(result.nPid);
+}
+
+TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string rc;
+        int nFullPages;
+    };
+    const Case cases[] = {
+        {"first page", "", 0},
+        {"second page", "", 1},
+        {"uncollated copies", "Copies=3\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteRc(c.rc);
+        FilterProcess filter(Args(), Env());
+        for (int i = 0; i < c.nFullPages; ++i)
+            filter.Write(PpmPage(Page(uint8_t(i))));
+        std::vector<uint8_t> partial = PpmPage(Page(9));
+        partial.resize(partial.size() - 20);
+        filter.Write(partial);   // the filter now waits for the rest of the page
+        std::this_thread::sleep_for(300ms);
+        filter.Signal(SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        const FilterResult result = filter.Wait(20s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 15s) << "the filter did not end by itself";
+        ASSERT_TRUE(result.bExited);
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ("", result.err);
+        ExpectClosingSequence(result.out);
+        ExpectNothingLeft(result.nPid);
+    }
+}

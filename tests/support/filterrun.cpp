@@ -1,0 +1,180 @@
+#include "filterrun.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+const char* FilterPath()
+{
+    return VELNORA_FILTER_PATH;
+}
+
+static void DrainInto(int fd, std::mutex* pLock, void (*pfnAppend)(void*, const char*, size_t), void* pTarget,
+                      bool* pbDone)
+{
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        std::lock_guard<std::mutex> guard(*pLock);
+        pfnAppend(pTarget, buf, size_t(n));
+    }
+    close(fd);
+    if (pbDone) {
+        std::lock_guard<std::mutex> guard(*pLock);
+        *pbDone = true;
+    }
+}
+
+FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput)
+{
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        return;
+    std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin"};
+    for (const auto& [name, value] : env)
+        envStrings.push_back(name + "=" + value);
+    std::vector<char*> argv = {const_cast<char*>(FilterPath())};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    nPid = fork();
+    if (nPid == 0) {
+        dup2(inPipe[0], 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(inPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    fdIn = inPipe[1];
+    if (bDropOutput) {
+        close(outPipe[0]);
+        bOutDone = true;
+    } else {
+        outReader = std::thread(DrainInto, outPipe[0], &lock,
+                            [](void* p, const char* d, size_t n) {
+                                auto* v = static_cast<std::vector<uint8_t>*>(p);
+                                v->insert(v->end(), d, d + n);
+                            },
+                            &out, &bOutDone);
+    }
+    errReader = std::thread(DrainInto, errPipe[0], &lock,
+                            [](void* p, const char* d, size_t n) { static_cast<std::string*>(p)->append(d, n); },
+                            &err, nullptr);
+}
+
+FilterProcess::~FilterProcess()
+{
+    if (nPid > 0)
+        Wait(std::chrono::milliseconds(1));
+}
+
+bool FilterProcess::Write(const std::vector<uint8_t>& data)
+{
+    static const bool bIgnorePipe = [] { signal(SIGPIPE, SIG_IGN); return true; }();
+    (void)bIgnorePipe;
+    size_t nDone = 0;
+    while (nDone < data.size()) {
+        const ssize_t n = write(fdIn, data.data() + nDone, data.size() - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        nDone += size_t(n);
+    }
+    return true;
+}
+
+void FilterProcess::CloseInput()
+{
+    if (fdIn >= 0)
+        close(fdIn);
+    fdIn = -1;
+}
+
+void FilterProcess::Signal(int nSignal)
+{
+    if (nPid > 0)
+        kill(nPid, nSignal);
+}
+
+size_t FilterProcess::OutputSize()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return out.size();
+}
+
+bool FilterProcess::WaitForOutput(size_t nBytes, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (out.size() >= nBytes)
+                return true;
+            if (bOutDone)
+                return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+FilterResult FilterProcess::Wait(std::chrono::milliseconds timeout)
+{
+    FilterResult result;
+    CloseInput();
+    if (nPid <= 0)
+        return result;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int nStatus = 0;
+    for (;;) {
+        const pid_t r = waitpid(nPid, &nStatus, WNOHANG);
+        if (r == nPid)
+            break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(nPid, SIGKILL);
+            waitpid(nPid, &nStatus, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    result.nPid = nPid;
+    nPid = -1;
+    if (outReader.joinable())
+        outReader.join();
+    errReader.join();
+    result.bExited = WIFEXITED(nStatus);
+    result.nExitStatus = result.bExited ? WEXITSTATUS(nStatus) : -1;
+    result.nSignal = WIFSIGNALED(nStatus) ? WTERMSIG(nStatus) : 0;
+    result.out = std::move(out);
+    result.err = std::move(err);
+    return result;
+}
+
+FilterResult RunFilter(const std::vector<std::string>& args, const EnvList& env, const std::vector<uint8_t>& input)
+{
+    FilterProcess filter(args, env);
+    filter.Write(input);
+    return filter.Wait();
+}

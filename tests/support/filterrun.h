@@ -1,0 +1,62 @@
+// filterrun: runs the built filter as a spooler does: arguments, a clean environment,
+// standard input through a pipe, standard output and standard error captured, the exit
+// status or the signal that ended it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+struct FilterResult {
+    int nPid = 0;                // the filter's process id
+    bool bExited = false;        // ended by exit (else by a signal)
+    int nExitStatus = -1;
+    int nSignal = 0;
+    std::vector<uint8_t> out;    // standard output: the printer job
+    std::string err;             // standard error: the messages
+};
+
+using EnvList = std::vector<std::pair<std::string, std::string>>;
+
+// A running filter. The environment holds only PATH and what the caller gives.
+class FilterProcess {
+public:
+    // bDropOutput: the reading end of standard output is closed at once, as by a printer
+    // connection that has gone.
+    FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput = false);
+    ~FilterProcess();
+    FilterProcess(const FilterProcess&) = delete;
+    FilterProcess& operator=(const FilterProcess&) = delete;
+
+    // Writes to the filter's standard input; false when the filter no longer reads.
+    bool Write(const std::vector<uint8_t>& data);
+    void CloseInput();
+    void Signal(int nSignal);
+    // Waits until standard output holds at least nBytes; false on timeout or exit.
+    bool WaitForOutput(size_t nBytes, std::chrono::milliseconds timeout);
+    size_t OutputSize();
+    // Waits for the filter to end (killing it after the timeout) and returns what it did.
+    FilterResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    int Pid() const { return nPid; }
+
+private:
+    int nPid = -1;
+    int fdIn = -1;
+    std::thread outReader;
+    std::thread errReader;
+    std::mutex lock;
+    std::vector<uint8_t> out;
+    std::string err;
+    bool bOutDone = false;
+};
+
+// Runs the filter to its end with the whole input on standard input.
+FilterResult RunFilter(const std::vector<std::string>& args, const EnvList& env,
+                       const std::vector<uint8_t>& input);
+
+// Path of the built filter.
+const char* FilterPath();
