@@ -36,9 +36,14 @@ TEST(RasterWrite, EncodesGrayRuns)
     std::vector<uint8_t> differing(130);
     for (size_t i = 0; i < differing.size(); ++i)
         differing[i] = uint8_t(i);
-    std::vector<uint8_t> expectedDiffering = {0x00, 0x81};
-    expectedDiffering.insert(expectedDiffering.end(), differing.begin(), differing.begin() + 128);
-    expectedDiffering.insert(expectedDiffering.end(), {0xFF, 128, 129});
+    std::vector<uint8_t> expectedDiffering(2 + 128 + 3);
+    expectedDiffering[0] = 0x00;
+    expectedDiffering[1] = 0x81;
+    for (size_t i = 0; i < 128; ++i)
+        expectedDiffering[2 + i] = differing[i];
+    expectedDiffering[130] = 0xFF;
+    expectedDiffering[131] = 128;
+    expectedDiffering[132] = 129;
     struct Case {
         const char* pszWhat;
         std::vector<uint8_t> line, expected;
@@ -161,7 +166,7 @@ TEST_F(OutputTest, EnvironmentVariablesShapeTheHeader)
         std::vector<std::string> present, absent;
     };
     const Case cases[] = {
-        {"nothing set", {}, {"@PJL SET HOLD=OFF", "@PJL SET SPECIALRED=0x00FFFF"[0] ? "@PJL SET SPECIALRED=0x000000" : ""},
+        {"nothing set", {}, {"@PJL SET HOLD=OFF", "@PJL SET SPECIALRED=0x000000"},
          {"@PJL SET OUTBIN=AUTO", "@PJL SET OUTBIN=UPPER"}},
         {"PASSWORD", {{"PASSWORD", "1234"}},
          {"@PJL SET HOLD=STORE", "@PJL SET HOLDTYPE=PRIVATE", "@PJL SET HOLDKEY=1234"}, {"@PJL SET HOLD=OFF"}},
@@ -190,8 +195,7 @@ TEST_F(OutputTest, EnvironmentVariablesShapeTheHeader)
         ASSERT_EQ(0, result.nExitStatus) << result.err;
         const std::vector<std::string> lines = HeaderLines(this, result);
         for (const std::string& line : c.present)
-            if (!line.empty())
-                EXPECT_TRUE(Contains(lines, line)) << line;
+            EXPECT_TRUE(Contains(lines, line)) << line;
         for (const std::string& line : c.absent)
             EXPECT_FALSE(Contains(lines, line)) << line;
         for (const std::string& line : lines)

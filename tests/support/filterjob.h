@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "filterrun.h"
 #include "testfiles.h"
 #include "vnjobreader.h"
@@ -40,7 +42,13 @@ protected:
     EnvList Env(const EnvList& extra = {}) const
     {
         EnvList env = {{"VELNORA_ROOT", modelRoot}, {"TMPDIR", tmpDir}};
-        env.insert(env.end(), extra.begin(), extra.end());
+        for (const auto& [name, value] : extra) {
+            auto it = std::find_if(env.begin(), env.end(), [&](const auto& e) { return e.first == name; });
+            if (it != env.end())
+                it->second = value;
+            else
+                env.emplace_back(name, value);
+        }
         return env;
     }
 
