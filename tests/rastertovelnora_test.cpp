@@ -398,3 +398,164 @@ TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
         ExpectNothingLeft(result.nPid);
     }
 }
+
+// ---------------------------------------------------------------------------------------
+// Settings conversion, in process
+
+#include "rastertovelnora.h"
+#include "settings_fixture.h"
+
+class ConversionTest : public settings_test::SettingsTest {
+protected:
+    TempDir files;
+    std::string paperInf = files / "paperinfo";
+
+    void SetUp() override
+    {
+        SettingsTest::SetUp();
+        WriteModelTables(files / "model", "TestModel", "A4:\t12\t18\t12\t18\nVn3x5:\t1\t2\t3\t4\n",
+                         "A4: 595 842\nVn3x5: 216 360\n");
+        WriteFile(paperInf, "Info 600 600 dpi\nA4: 100 7\nVn3x5: 1800 3000\n");
+        setenv("VELNORA_ROOT", (files / "model").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        unsetenv("VELNORA_ROOT");
+        SettingsTest::TearDown();
+    }
+
+    // Loads the rc text and converts it; the status of the first failing step.
+    int Convert(const std::string& rcText, JobSettings* pJob)
+    {
+        memset(pJob, 0, sizeof *pJob);
+        pJob->pszPaperInf = paperInf.data();
+        const std::string rc = WriteRc(rcText);
+        const int nStatus = LoadRcFile(rc.c_str(), &g_rcInfo);
+        return nStatus != 0 ? nStatus : ConvertRc2Pjp(&g_rcInfo, pJob);
+    }
+};
+
+TEST_F(ConversionTest, SectionLineAloneGivesTheDefaults)
+{
+    JobSettings js;
+    ASSERT_EQ(0, Convert("[TestModel]\n", &js));
+    EXPECT_EQ(0, js.page.nMediaType);
+    EXPECT_EQ(9, js.page.nPaperSize);
+    EXPECT_EQ(2, js.page.nResolution);
+    EXPECT_EQ(0, js.nInputSlot);
+    EXPECT_EQ(1, js.nCopyCount);
+    EXPECT_EQ(2, js.nColorMode);
+    EXPECT_EQ(0, js.nCollate);
+    EXPECT_EQ(3, js.nColorMatching);
+    for (int16_t n : {js.nEnhanceBlack, js.nImproveOutput, js.nBrightness, js.nContrast, js.nRedKey, js.nGreenKey,
+                      js.nBlueKey, js.nDuplex, js.nTonerSave, js.nGray})
+        EXPECT_EQ(0, n);
+    EXPECT_EQ(100, js.page.nPageWidth);
+    EXPECT_EQ(7, js.page.nPageHeight);
+    EXPECT_EQ(300, js.nBytesPerLine);
+    EXPECT_EQ(12, js.page.nAreaLeftPt);
+    EXPECT_EQ(824, js.page.nAreaBottomPt);
+    EXPECT_EQ(595, js.page.nPaperWidthPt);
+    EXPECT_EQ(842, js.page.nPaperHeightPt);
+}
+
+TEST_F(ConversionTest, WordsAndNumbersReachTheirFields)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string rc;
+        std::function<void(const JobSettings&)> check;
+    };
+    const Case cases[] = {
+        {"Mono is gray; bytes per line stay 3 x width", "VNMonoColor=Mono\n",
+         [](const JobSettings& js) {
+             EXPECT_EQ(0, js.nColorMode);
+             EXPECT_EQ(300, js.nBytesPerLine);
+         }},
+        {"None", "VNColorMatching=None\n", [](const JobSettings& js) { EXPECT_EQ(0, js.nColorMatching); }},
+        {"Vn3x5 is code 261 and its own paper", "PageSize=Vn3x5\n",
+         [](const JobSettings& js) {
+             EXPECT_EQ(261, js.page.nPaperSize);
+             EXPECT_EQ(1800, js.page.nPageWidth);
+             EXPECT_EQ(216, js.page.nPaperWidthPt);
+             EXPECT_EQ(358, js.page.nAreaBottomPt);
+         }},
+        {"Copies=65537 keeps the low 16 bits", "Copies=65537\n", [](const JobSettings& js) { EXPECT_EQ(1, js.nCopyCount); }},
+        {"Saturation reaches no field", "Saturation=40\nCopies=3\n",
+         [](const JobSettings& js) {
+             EXPECT_EQ(3, js.nCopyCount);
+             EXPECT_EQ(0, js.nBrightness);
+         }},
+        {"carriage returns: words skipped, numbers read", "VNMonoColor=Mono\r\nCopies=4\r\n",
+         [](const JobSettings& js) {
+             EXPECT_EQ(2, js.nColorMode);
+             EXPECT_EQ(4, js.nCopyCount);
+         }},
+        {"long-edge duplex and a tray", "VNDuplex=DuplexNoTumble\nInputSlot=MPTray\nBrightness=-4\n",
+         [](const JobSettings& js) {
+             EXPECT_EQ(2, js.nDuplex);
+             EXPECT_EQ(6, js.nInputSlot);
+             EXPECT_EQ(-4, js.nBrightness);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        settings_test::RestoreInitialSettings();
+        JobSettings js;
+        ASSERT_EQ(0, Convert("[TestModel]\n" + c.rc, &js));
+        c.check(js);
+    }
+}
+
+TEST_F(ConversionTest, PaperMissingFromThePaperFileStopsBeforeTheModelTables)
+{
+    RemoveTree(files / "model");
+    testing::internal::CaptureStderr();
+    JobSettings js;
+    EXPECT_EQ(7, Convert("[TestModel]\nPageSize=Letter\n", &js));
+    EXPECT_EQ("Error: Letter: paper info not found in paperinf !!\n", testing::internal::GetCapturedStderr());
+    EXPECT_EQ(1, js.page.nPaperSize);
+    EXPECT_EQ(0, js.nBytesPerLine);
+}
+
+TEST_F(ConversionTest, PaperFileMatchingRule)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string records;
+        int nStatus;
+        int16_t nWidth, nHeight;
+    };
+    const Case cases[] = {
+        {"line breaks carry no meaning", "A4:\n100\n\n200\n", 0, 100, 200},
+        {"word without colon", "A4 100 200\n", 7, 0, 0},
+        {"blank before the colon", "A4 : 100 200\n", 6, 0, 0},
+        {"longer word does not belong", "A4x: 1 2\nA4: 3 4\n", 0, 3, 4},
+        {"more after the colon belongs", "A4:portrait 5 6\n", 0, 5, 6},
+        {"first record wins", "A4: 5 6\nA4: 7 8\n", 0, 5, 6},
+        {"lower case is another word", "a4: 5 6\n", 7, 0, 0},
+        {"incomplete record before the paper", "Letter: 5\nA4: 5 6\n", 6, 0, 0},
+        {"header only", "", 7, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteFile(paperInf, "Info 600 600 dpi\n" + c.records);
+        PageSetup page = {};
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.nStatus, GetPaperInf(paperInf.c_str(), &page));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(c.nWidth, page.nPageWidth);
+        EXPECT_EQ(c.nHeight, page.nPageHeight);
+    }
+}
+
+TEST_F(ConversionTest, ModelRootComesFromTheEnvironment)
+{
+    const std::string longRoot = files.Path() + "/" + std::string(300, 'r');
+    setenv("VELNORA_ROOT", longRoot.c_str(), 1);
+    EXPECT_EQ(longRoot + "/P/bin/inf/ImagingArea", ModelTablePath("P", "ImagingArea"));
+    setenv("VELNORA_ROOT", "", 1);
+    EXPECT_EQ("/opt/velnora/P/bin/inf/PaperDimension", ModelTablePath("P", "PaperDimension"));
+    unsetenv("VELNORA_ROOT");
+    EXPECT_EQ("/opt/velnora/P/bin/inf/PaperDimension", ModelTablePath("P", "PaperDimension"));
+}
