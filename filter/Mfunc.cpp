@@ -265,18 +265,20 @@ static bool WriteFin(const void* pData, size_t nLength)
     return false;
 }
 
-// Feeds a staged file through the gzip stream and removes it.
-static void FeedStagedFile(const char* pszName)
+// Feeds a staged file through the gzip stream and removes it; false when it cannot be
+// opened (a missing file is never read).
+static bool FeedStagedFile(const char* pszName)
 {
     ffsrc = OpenStagedForReading(pszName);
+    if (!ffsrc)
+        return false;
     do_compress();
-    if (ffsrc) {
-        if (ferror(ffsrc))
-            bOutputBroken = true;
-        fclose(ffsrc);
-        ffsrc = nullptr;
-    }
+    if (ferror(ffsrc))
+        bOutputBroken = true;
+    fclose(ffsrc);
+    ffsrc = nullptr;
     unlink(pszName);
+    return true;
 }
 
 static DeviceRecord* Device(SendState* pState)
@@ -335,7 +337,11 @@ int16_t MBeginPage(JobSettings* pJob, SendState* pState)
         return 1;
     if (nSeq != 1) {
         FormatStagedName(zliblpbuf, nSeq - 1);
-        FeedStagedFile(zliblpbuf);
+        if (!FeedStagedFile(zliblpbuf)) {
+            CloseFin();
+            unlink(zzliblpbuf);
+            return 1;
+        }
     } else if (!WriteFin(kSyncWord, 4)) {
         return 1;
     }
@@ -839,7 +845,10 @@ int16_t MEndJob(SendState* pState)
     const int64_t nSeq = Device(pState)->nPageFileSeq;
     if (nSeq > 0) {
         FormatStagedName(zliblpbuf, nSeq);
-        FeedStagedFile(zliblpbuf);
+        if (!FeedStagedFile(zliblpbuf)) {
+            bOutputBroken = true;   // the last page is lost; the stream is still finished
+            do_compress();
+        }
     } else {
         // No page began: the document is the sync word alone.
         char szSync[] = "RaS2";

@@ -6,7 +6,7 @@
 set -euo pipefail
 . "$(dirname "$0")/need.sh"
 need cmake g++ make zlib1g-dev
-build "$root/build" -DVELNORA_TESTS=OFF > /dev/null
+build "$root/build-demo" -DVELNORA_TESTS=OFF > /dev/null
 out=$root/out
 mkdir -p "$out"
 export VELNORA_ROOT=$root/samples/model   # the sample model's tables
@@ -16,8 +16,8 @@ for mode in color gray; do
     [ "$mode" = gray ] && rc=$root/samples/sample-gray.rc
     job=$out/sample-$mode.prn
     echo "== printing the sample job in $mode to $job"
-    "$root/build/makesample" --pages 3 |
-        "$root/build/rastertovelnora" -pi "$root/samples/paperinfo" -rc "$rc" > "$job"
+    "$root/build-demo/makesample" --pages 3 |
+        "$root/build-demo/rastertovelnora" -pi "$root/samples/paperinfo" -rc "$rc" > "$job"
     echo "== what $job holds ($(stat -c %s "$job") bytes):"
-    "$root/build/velnora-decode" "$job" | grep -v '^  @PJL SET'
+    "$root/build-demo/velnora-decode" "$job" | grep -v '^  @PJL SET'
 done
