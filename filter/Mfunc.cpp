@@ -23,6 +23,7 @@
 #include "debugtool.h"
 #include "pdef0.h"
 #include "send.h"
+#include "tempfile.h"
 #include "vnRasterConv.h"
 
 // ---------------------------------------------------------------------------------------
@@ -35,20 +36,6 @@ constexpr size_t kStageBytes = size_t(1) << 16;
 static uint8_t outStage[kStageBytes];   // bytes queued for standard output
 static size_t nStaged = 0;              // bytes queued in outStage
 static bool bOutputBroken = false;      // a write or a compression step failed
-
-static bool WriteAll(int fd, const uint8_t* pData, size_t nLength)
-{
-    while (nLength > 0) {
-        const ssize_t nWritten = write(fd, pData, nLength);
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return false;
-        pData += nWritten;
-        nLength -= size_t(nWritten);
-    }
-    return true;
-}
 
 static bool FlushStage()
 {
@@ -147,6 +134,19 @@ static bool WriteOutBlock(size_t nBytes)
     return false;
 }
 
+// A block shorter than 1024 bytes: while the job goes on it waits in inbuf for the next
+// file (false); at the job's end it is compressed with the finish flag (true).
+static bool TakeShortBlock()
+{
+    if (!bFinishzip) {
+        flushback = kHoldShortBlock;
+        return false;
+    }
+    flushback = kFinishing;
+    flush = Z_FINISH;
+    return true;
+}
+
 void do_compress()
 {
     if (!bStreamOpen)
@@ -154,29 +154,18 @@ void do_compress()
     flush = Z_NO_FLUSH;
     for (;;) {
         if (flushback == kHoldShortBlock && z.avail_in < kBlockBytes) {
+            // Complete the held block with the start of this file.
             z.next_in = inbuf;
             z.avail_in += ReadSource(inbuf + z.avail_in, kBlockBytes - z.avail_in);
             flushback = 0;
-            if (z.avail_in < kBlockBytes) {
-                if (!bFinishzip) {
-                    flushback = kHoldShortBlock;
-                    return;
-                }
-                flushback = kFinishing;
-                flush = Z_FINISH;
-            }
+            if (z.avail_in < kBlockBytes && !TakeShortBlock())
+                return;
         }
         if (z.avail_in == 0) {
             z.next_in = inbuf;
             z.avail_in = ReadSource(inbuf, kBlockBytes);
-            if (z.avail_in < kBlockBytes) {
-                if (!bFinishzip) {
-                    flushback = kHoldShortBlock;
-                    return;
-                }
-                flushback = kFinishing;
-                flush = Z_FINISH;
-            }
+            if (z.avail_in < kBlockBytes && !TakeShortBlock())
+                return;
         }
         const int nResult = deflate(&z, flush);
         if (nResult == Z_STREAM_END) {

@@ -305,20 +305,6 @@ static size_t ReadInputBand(FILE* fp, uint8_t* pBuf, size_t nBytes, SendState* p
     }
 }
 
-static bool WriteCopyFile(const uint8_t* pBuf, size_t nBytes)
-{
-    while (nBytes > 0) {
-        const ssize_t nWritten = write(fdPageData, pBuf, nBytes);
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return false;
-        pBuf += nWritten;
-        nBytes -= size_t(nWritten);
-    }
-    return true;
-}
-
 static bool ReadCopyFile(uint8_t* pBuf, size_t nBytes, SendState* pState)
 {
     while (nBytes > 0) {
@@ -350,7 +336,7 @@ static int FillBand(JobSettings* pJob, SendState* pState, size_t nBytes)
         return 2;
     }
     // The whole band goes to the copy file, zeros of a short read included.
-    if (fdPageData >= 0 && !WriteCopyFile(Planes[0], nBytes)) {
+    if (fdPageData >= 0 && !WriteAll(fdPageData, Planes[0], nBytes)) {
         fputs("ERROR: Writing raster data to temporary file failed,just ONE copy will be printed!\n", stderr);
         CloseCopyFile();
     }

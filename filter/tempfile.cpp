@@ -3,6 +3,7 @@
 #include "tempfile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -71,4 +72,19 @@ char* myTempFile(char* pszName, size_t nSize)
         return nullptr;
     close(fd);
     return pszName;
+}
+
+bool WriteAll(int fd, const void* pData, size_t nLength)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    while (nLength > 0) {
+        const ssize_t nWritten = write(fd, p, nLength);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten <= 0)
+            return false;
+        p += nWritten;
+        nLength -= size_t(nWritten);
+    }
+    return true;
 }

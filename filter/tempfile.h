@@ -1,5 +1,5 @@
 // tempfile: uniquely named temporary files under TMPDIR (or /tmp when it is unset or
-// empty), created with O_EXCL and mode 0600.
+// empty), created with O_EXCL and mode 0600, and whole writes to a descriptor.
 #pragma once
 
 #include <cstddef>
@@ -9,3 +9,6 @@
 int myTempFd(char* pszName, size_t nSize);
 // Same, but closes the descriptor and returns the buffer holding the path, or null.
 char* myTempFile(char* pszName, size_t nSize);
+// Writes all nLength bytes, resuming after interrupted or partial writes; false when a
+// write fails.
+bool WriteAll(int fd, const void* pData, size_t nLength);

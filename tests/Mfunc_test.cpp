@@ -144,19 +144,22 @@ TEST_F(OutputTest, CompleteHeaderAndTrailerOfTheExampleJob)
     EXPECT_EQ("\x1b%-12345X@PJL EOJ NAME=\"Quarterly report\"\n\x1b%-12345X\n", job.szTrailer);
 }
 
-// The header lines of a job run with these rc lines and environment variables.
-static std::vector<std::string> HeaderLines(FilterJobTest* pTest, const FilterResult& result)
+// The job's header holds every line of present and none of absent; every line is PJL.
+static void ExpectHeaderLines(const FilterResult& result, const std::vector<std::string>& present,
+                              const std::vector<std::string>& absent)
 {
-    (void)pTest;
     VnJob job;
     JobReadError err;
-    EXPECT_TRUE(ReadJob(result.out.data(), result.out.size(), &job, &err)) << DescribeError(err);
-    return job.headerLines;
-}
-
-static bool Contains(const std::vector<std::string>& lines, const std::string& line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+    ASSERT_TRUE(ReadJob(result.out.data(), result.out.size(), &job, &err)) << DescribeError(err);
+    const auto Contains = [&job](const std::string& line) {
+        return std::find(job.headerLines.begin(), job.headerLines.end(), line) != job.headerLines.end();
+    };
+    for (const std::string& line : present)
+        EXPECT_TRUE(Contains(line)) << line;
+    for (const std::string& line : absent)
+        EXPECT_FALSE(Contains(line)) << line;
+    for (const std::string& line : job.headerLines)
+        EXPECT_EQ(0u, line.rfind("@PJL", 0)) << line;
 }
 
 TEST_F(OutputTest, EnvironmentVariablesShapeTheHeader)
@@ -194,13 +197,7 @@ TEST_F(OutputTest, EnvironmentVariablesShapeTheHeader)
         SCOPED_TRACE(c.pszWhat);
         const FilterResult result = Run(PpmPage(Page(1)), c.env);
         ASSERT_EQ(0, result.nExitStatus) << result.err;
-        const std::vector<std::string> lines = HeaderLines(this, result);
-        for (const std::string& line : c.present)
-            EXPECT_TRUE(Contains(lines, line)) << line;
-        for (const std::string& line : c.absent)
-            EXPECT_FALSE(Contains(lines, line)) << line;
-        for (const std::string& line : lines)
-            EXPECT_EQ(0u, line.rfind("@PJL", 0)) << line;
+        ExpectHeaderLines(result, c.present, c.absent);
     }
 }
 
@@ -231,11 +228,7 @@ TEST_F(OutputTest, SettingsShapeTheHeader)
         WritePaperInfo("A4: 8 6\nLetter: 8 6\n");
         const FilterResult result = Run(PpmPage(Page(1)));
         ASSERT_EQ(0, result.nExitStatus) << result.err;
-        const std::vector<std::string> lines = HeaderLines(this, result);
-        for (const std::string& line : c.present)
-            EXPECT_TRUE(Contains(lines, line)) << line;
-        for (const std::string& line : c.absent)
-            EXPECT_FALSE(Contains(lines, line)) << line;
+        ExpectHeaderLines(result, c.present, c.absent);
     }
 }
 
