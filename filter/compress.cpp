@@ -1,21 +1,54 @@
 // compress: the band buffer. Owns Planes; its first entry holds one band, which is one
-// whole page image (about 100 MB for A4 at 600 dpi), created per band and released after
-// it. Large buffers are mapped fresh from the kernel (zero-filled for free) with
-// transparent huge pages requested, so filling a page costs few page faults.
+// whole page image (about 100 MB for A4 at 600 dpi), taken per band and given back after
+// it. The memory of a page is kept for the next one (all pages of a job have one size):
+// fresh memory costs a page fault and the kernel's zeroing per page of memory, more than
+// reading the page itself. Large buffers are mapped with transparent huge pages requested.
 #include "compress.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/mman.h>
 
 uint8_t* Planes[4] = {nullptr, nullptr, nullptr, nullptr};
 
-static size_t nBandBufBytes = 0;   // size of Planes[0]
-static bool bBandBufMapped = false;   // Planes[0] came from mmap, not calloc
+static uint8_t* pKeptBuf = nullptr;   // the band memory, kept between bands
+static size_t nKeptBytes = 0;         // its size
+static bool bKeptMapped = false;      // it came from mmap, not calloc
 
 constexpr size_t kMapThreshold = size_t(1) << 20;   // smaller buffers come from calloc
 
-int CreateBandBuf(uint64_t nBytesPerLine, int16_t nLines)
+static void FreeKeptBuf()
+{
+    if (bKeptMapped)
+        munmap(pKeptBuf, nKeptBytes);
+    else
+        free(pKeptBuf);
+    pKeptBuf = nullptr;
+    nKeptBytes = 0;
+    bKeptMapped = false;
+}
+
+// Fresh zero-filled memory of nBytes, or null.
+static bool AllocateKeptBuf(size_t nBytes)
+{
+    if (nBytes >= kMapThreshold) {
+        void* p = mmap(nullptr, nBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            return false;
+        madvise(p, nBytes, MADV_HUGEPAGE);
+        pKeptBuf = static_cast<uint8_t*>(p);
+        bKeptMapped = true;
+    } else {
+        pKeptBuf = static_cast<uint8_t*>(calloc(nBytes ? nBytes : 1, 1));
+        if (!pKeptBuf)
+            return false;
+    }
+    nKeptBytes = nBytes;
+    return true;
+}
+
+int CreateBandBuf(uint64_t nBytesPerLine, int16_t nLines, bool bZeroFill)
 {
     if (nBytesPerLine == 0 || nLines < 0) {
         fputs("Invalid Parameter(s).\n", stderr);
@@ -23,37 +56,21 @@ int CreateBandBuf(uint64_t nBytesPerLine, int16_t nLines)
     }
     DestroyBandBuf();
     const uint64_t nBytes = nBytesPerLine * uint64_t(nLines);
-    uint8_t* pBuf = nullptr;
-    bool bMapped = false;
-    if (nBytes >= kMapThreshold) {
-        void* p = mmap(nullptr, nBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p != MAP_FAILED) {
-            madvise(p, nBytes, MADV_HUGEPAGE);
-            pBuf = static_cast<uint8_t*>(p);
-            bMapped = true;
-        }
+    if (pKeptBuf && nKeptBytes == nBytes) {
+        if (bZeroFill)
+            memset(pKeptBuf, 0, nBytes);
     } else {
-        pBuf = static_cast<uint8_t*>(calloc(nBytes ? nBytes : 1, 1));
+        FreeKeptBuf();
+        if (nBytes > SIZE_MAX || !AllocateKeptBuf(size_t(nBytes))) {
+            fprintf(stderr, "%s%s", "ERROR: ", "Insufficient memory!\n");
+            return 1;
+        }
     }
-    if (!pBuf) {
-        fprintf(stderr, "%s%s", "ERROR: ", "Insufficient memory!\n");
-        return 1;
-    }
-    Planes[0] = pBuf;
-    nBandBufBytes = nBytes;
-    bBandBufMapped = bMapped;
+    Planes[0] = pKeptBuf;
     return 0;
 }
 
 void DestroyBandBuf()
 {
-    if (!Planes[0])
-        return;
-    if (bBandBufMapped)
-        munmap(Planes[0], nBandBufBytes);
-    else
-        free(Planes[0]);
     Planes[0] = nullptr;
-    nBandBufBytes = 0;
-    bBandBufMapped = false;
 }

@@ -331,10 +331,12 @@ static int FillBand(JobSettings* pJob, SendState* pState, size_t nBytes)
         fputs("ERROR: Reading raster data from temporary file failed!\n", stderr);
         return 1;
     }
-    if (ReadInputBand(pJob->pInputFile, Planes[0], nBytes, pState) == 0) {
+    const size_t nRead = ReadInputBand(pJob->pInputFile, Planes[0], nBytes, pState);
+    if (nRead == 0) {
         fputs("ERROR:   Reading pixels failed\n", stderr);
         return 2;
     }
+    memset(Planes[0] + nRead, 0, nBytes - nRead);   // a short page ends in zero bytes
     // The whole band goes to the copy file, zeros of a short read included.
     if (fdPageData >= 0 && !WriteAll(fdPageData, Planes[0], nBytes)) {
         fputs("ERROR: Writing raster data to temporary file failed,just ONE copy will be printed!\n", stderr);
@@ -373,7 +375,8 @@ int16_t SendPageData(JobSettings* pJob, SendState* pState)
     int32_t nLinesDone = 0;
     int16_t nStatus = 0;
     while (nBandLines > 0) {
-        if (CreateBandBuf(uint64_t(pJob->nBytesPerLine), nBandLines) != 0)
+        // Every byte of the band is filled below, so the buffer needs no zeroing first.
+        if (CreateBandBuf(uint64_t(pJob->nBytesPerLine), nBandLines, false) != 0)
             return 1;
         const int nFill = FillBand(pJob, pState, size_t(nBandLines) * size_t(pJob->nBytesPerLine));
         if (nFill != 0) {
