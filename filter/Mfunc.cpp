@@ -79,19 +79,23 @@ bool IsOutputBroken()
 }
 
 // ---------------------------------------------------------------------------------------
-// The gzip stream. Input reaches zlib in blocks of exactly 1024 bytes across staged-file
-// boundaries; a short block waits in inbuf for the next file, and only the job's end
-// compresses a shorter one with the finish flag.
+// The gzip stream. The document reaches zlib in whole blocks of 1024 bytes across
+// staged-file boundaries; a short block waits in inbuf for the next file, and only the
+// job's end compresses a shorter one, with the finish flag. zlib's output depends only on
+// the bytes and where the stream is finished, not on how many blocks one call hands over,
+// so each call hands over as many whole blocks as the batch holds.
 
-constexpr int kBlockBytes = 1024;
+constexpr size_t kBlockBytes = 1024;                 // the stream's input block
+constexpr size_t kBatchBytes = 64 * kBlockBytes;     // whole blocks handed over per call
+constexpr size_t kOutBytes = 64 * 1024;              // compressed bytes written at a time
 constexpr int kHoldShortBlock = 3;   // flushback: a short block waits for the next file
 constexpr int kFinishing = 4;        // flushback: the stream is being finished
 
 static z_stream z;                   // the deflate state of the job
-static uint8_t inbuf[kBlockBytes];   // input block; held input always starts here
-static uint8_t outbuf[kBlockBytes];  // output block, written when full
+static uint8_t inbuf[kBatchBytes];   // input; a held short block always starts here
+static uint8_t outbuf[kOutBytes];    // compressed output, written when full
 FILE* ffsrc = nullptr;               // the staged page file being fed
-static int flush = Z_NO_FLUSH;       // flush mode of the next deflate call
+static int flush = Z_NO_FLUSH;       // flush mode of the deflate calls
 static int flushback = 0;            // kHoldShortBlock, kFinishing or 0
 int bFinishzip = 0;                  // the file being fed is the job's last
 static int count = 0;                // size of the latest partial output write
@@ -120,16 +124,16 @@ void do_compress_init()
     z.next_in = inbuf;
     z.avail_in = 0;
     z.next_out = outbuf;
-    z.avail_out = kBlockBytes;
+    z.avail_out = kOutBytes;
 }
 
 // Reads up to nWanted bytes of the file being fed; a missing file reads as empty.
-static unsigned ReadSource(uint8_t* pDest, unsigned nWanted)
+static size_t ReadSource(uint8_t* pDest, size_t nWanted)
 {
-    return ffsrc ? unsigned(fread(pDest, 1, nWanted, ffsrc)) : 0;
+    return ffsrc ? fread(pDest, 1, nWanted, ffsrc) : 0;
 }
 
-static bool WriteOutBlock(size_t nBytes)
+static bool WriteOut(size_t nBytes)
 {
     if (pswrite(outbuf, nBytes))
         return true;
@@ -137,17 +141,29 @@ static bool WriteOutBlock(size_t nBytes)
     return false;
 }
 
-// A block shorter than 1024 bytes: while the job goes on it waits in inbuf for the next
-// file (false); at the job's end it is compressed with the finish flag (true).
-static bool TakeShortBlock()
+// Hands zlib what z holds: all of it with Z_NO_FLUSH, or to the stream's end with
+// Z_FINISH. Full output is written as it comes. False when zlib or a write failed.
+static bool DeflateInput()
 {
-    if (!bFinishzip) {
-        flushback = kHoldShortBlock;
-        return false;
+    for (;;) {
+        const int nResult = deflate(&z, flush);
+        if (nResult == Z_STREAM_END) {
+            count = int(kOutBytes - z.avail_out);
+            return count == 0 || WriteOut(size_t(count));
+        }
+        if (nResult != Z_OK) {
+            MarkCompressionFailed("deflate");
+            return false;
+        }
+        if (z.avail_out == 0) {
+            if (!WriteOut(kOutBytes))
+                return false;
+            z.next_out = outbuf;
+            z.avail_out = kOutBytes;
+        } else if (z.avail_in == 0 && flush != Z_FINISH) {
+            return true;
+        }
     }
-    flushback = kFinishing;
-    flush = Z_FINISH;
-    return true;
 }
 
 void do_compress()
@@ -156,37 +172,32 @@ void do_compress()
         return;
     flush = Z_NO_FLUSH;
     for (;;) {
-        if (flushback == kHoldShortBlock && z.avail_in < kBlockBytes) {
-            // Complete the held block with the start of this file.
+        // Held bytes (less than a block) stand at the start of inbuf; this file follows them.
+        const size_t nHeld = z.avail_in;
+        const size_t nHave = nHeld + ReadSource(inbuf + nHeld, kBatchBytes - nHeld);
+        const bool bFileEnd = nHave < kBatchBytes;   // a read error looks like the end
+        z.next_in = inbuf;
+        if (bFileEnd && !bFinishzip) {
+            // Whole blocks go now; the short rest waits for the next file.
+            const size_t nWhole = nHave / kBlockBytes * kBlockBytes;
+            z.avail_in = unsigned(nWhole);
+            if (nWhole > 0 && !DeflateInput())
+                return;
+            memmove(inbuf, inbuf + nWhole, nHave - nWhole);
             z.next_in = inbuf;
-            z.avail_in += ReadSource(inbuf + z.avail_in, kBlockBytes - z.avail_in);
+            z.avail_in = unsigned(nHave - nWhole);
+            flushback = kHoldShortBlock;
+            return;
+        }
+        z.avail_in = unsigned(nHave);
+        if (bFileEnd) {
+            flushback = kFinishing;
+            flush = Z_FINISH;
+        } else {
             flushback = 0;
-            if (z.avail_in < kBlockBytes && !TakeShortBlock())
-                return;
         }
-        if (z.avail_in == 0) {
-            z.next_in = inbuf;
-            z.avail_in = ReadSource(inbuf, kBlockBytes);
-            if (z.avail_in < kBlockBytes && !TakeShortBlock())
-                return;
-        }
-        const int nResult = deflate(&z, flush);
-        if (nResult == Z_STREAM_END) {
-            count = kBlockBytes - int(z.avail_out);
-            if (count != 0)
-                WriteOutBlock(size_t(count));
+        if (!DeflateInput() || bFileEnd)
             return;
-        }
-        if (nResult != Z_OK) {
-            MarkCompressionFailed("deflate");
-            return;
-        }
-        if (z.avail_out != 0)
-            continue;   // all input consumed
-        if (!WriteOutBlock(kBlockBytes))
-            return;
-        z.next_out = outbuf;
-        z.avail_out = kBlockBytes;
     }
 }
 
