@@ -422,6 +422,31 @@ static inline size_t RepeatRunLength(const uint8_t* pLine, size_t p, size_t nPix
     return CommonPrefix(pFrom, pFrom + kPixelBytes, (nLimit - 1) * kPixelBytes) / kPixelBytes + 1;
 }
 
+// First q in [nFrom, nEnd) whose pixel equals pixel q + 1 (which must exist), or nEnd.
+template <int kPixelBytes>
+static inline size_t FindEqualPair(const uint8_t* pLine, size_t nFrom, size_t nEnd)
+{
+    size_t q = nFrom;
+    if constexpr (kPixelBytes == 1) {
+        // Eight neighbours at a time: a zero byte of x ^ y marks an equal pair; the lowest
+        // flagged byte is always a true one.
+        constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+        for (; q + 8 <= nEnd; q += 8) {
+            uint64_t x, y;
+            memcpy(&x, pLine + q, 8);
+            memcpy(&y, pLine + q + 1, 8);
+            const uint64_t d = x ^ y;
+            const uint64_t nZeroBytes = (d - kOnes) & ~d & kHighs;
+            if (nZeroBytes)
+                return q + size_t(__builtin_ctzll(nZeroBytes) >> 3);
+        }
+    }
+    for (; q < nEnd; ++q)
+        if (SamePixel<kPixelBytes>(pLine + q * kPixelBytes, pLine + (q + 1) * kPixelBytes))
+            return q;
+    return nEnd;
+}
+
 // PackBits over pixels of kPixelBytes bytes: a repeat run of 2 to 128 equal pixels is the
 // control byte (length - 1) and the pixel once; a literal run of 1 to 128 pixels is the
 // control byte (1 - length) and its pixels. 0x80 is never written.
@@ -446,15 +471,11 @@ static size_t EncodeRuns(const uint8_t* pLine, size_t nPixels, uint8_t* pOut)
             p += nRun;
             continue;
         }
-        for (size_t q = p + 1; nRun < 128; ++q) {
-            if (q == nPixels - 1) {
-                ++nRun;   // the last pixel joins the literal run
-                break;
-            }
-            if (SamePixel<kPixelBytes>(Pixel(q), Pixel(q + 1)))
-                break;    // q starts the next repeat run
-            ++nRun;
-        }
+        // A literal run takes pixels until one equals its neighbour (that one starts the
+        // next repeat run), the line ends or the run holds 128.
+        const size_t nSearchEnd = std::min(p + 128, nPixels - 1);
+        const size_t nPair = FindEqualPair<kPixelBytes>(pLine, p + 1, nSearchEnd);
+        nRun = (nPair < nSearchEnd ? nPair : std::min(p + 128, nPixels)) - p;
         *pOut++ = uint8_t(1 - int(nRun));
         memcpy(pOut, Pixel(p), nRun * kPixelBytes);
         pOut += nRun * kPixelBytes;
