@@ -537,8 +537,17 @@ __attribute__((target("avx2,fma"))) static inline __m128i FourGrays(const uint8_
 // vcvttpd2dq truncates like the conversion to int.
 __attribute__((target("avx2,fma"))) static void MakeGrayAvx2(uint8_t* pGray, const uint8_t* pRgb, int nPixels)
 {
+    const __m128i kOnes = _mm_set1_epi8(-1);
+    const __m128i kHighOnes = _mm_set_epi64x(-1, 0);
     int i = 0;
     for (; i + 9 <= nPixels; i += 8) {   // the second load reads 4 bytes past pixel i+7
+        // Eight white pixels, the commonest run on paper, are white in gray too.
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pRgb + 3 * i));
+        const __m128i rest = _mm_or_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pRgb + 3 * i + 16)), kHighOnes);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(first, rest), kOnes)) == 0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(pGray + i), kOnes);
+            continue;
+        }
         const __m128i words = _mm_packus_epi32(FourGrays(pRgb + 3 * i), FourGrays(pRgb + 3 * i + 12));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(pGray + i), _mm_packus_epi16(words, words));
     }

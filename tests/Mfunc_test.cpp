@@ -97,14 +97,15 @@ TEST(RasterWrite, NeverWritesControlByte0x80)
 
 TEST(MakeGray, EveryLengthAndPixelMatchesTheFormula)
 {
-    // Lines of every length around the processor's vector width, with pixels that stress
-    // the rounding: grays near whole numbers and random colours.
+    // Lines of every length around the processor's vector width, with runs of white and
+    // pixels that stress the rounding: grays near whole numbers and random colours.
     uint32_t nSeed = 7;
     for (int nPixels = 1; nPixels <= 40; ++nPixels) {
         std::vector<uint8_t> rgb(3 * size_t(nPixels));
         for (size_t i = 0; i < rgb.size(); ++i) {
             nSeed = nSeed * 1664525u + 1013904223u;
-            rgb[i] = (i / 3) % 2 ? uint8_t(nSeed >> 24) : uint8_t(i / 3 * 7);
+            const size_t nPixel = i / 3;
+            rgb[i] = nPixel % 11 < 5 ? 0xFF : (nPixel % 2 ? uint8_t(nSeed >> 24) : uint8_t(nPixel * 7));
         }
         std::vector<uint8_t> gray(size_t(nPixels) + 1, 0xAA);
         makegray(gray.data(), rgb.data(), int16_t(nPixels));
