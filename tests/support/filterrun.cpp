@@ -13,6 +13,11 @@ const char* FilterPath()
     return VELNORA_FILTER_PATH;
 }
 
+const char* QueueFilterPath()
+{
+    return VELNORA_QUEUE_FILTER_PATH;
+}
+
 static void DrainInto(int fd, std::mutex* pLock, void (*pfnAppend)(void*, const char*, size_t), void* pTarget,
                       bool* pbDone)
 {
@@ -35,13 +40,25 @@ static void DrainInto(int fd, std::mutex* pLock, void (*pfnAppend)(void*, const 
 
 FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput)
 {
+    Start(FilterPath(), args, env, bDropOutput, false);
+}
+
+FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                             bool bOwnGroup)
+{
+    Start(program, args, env, false, bOwnGroup);
+}
+
+void FilterProcess::Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                          bool bDropOutput, bool bOwnGroup)
+{
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         return;
     std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin"};
     for (const auto& [name, value] : env)
         envStrings.push_back(name + "=" + value);
-    std::vector<char*> argv = {const_cast<char*>(FilterPath())};
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -52,6 +69,8 @@ FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList
 
     nPid = fork();
     if (nPid == 0) {
+        if (bOwnGroup)
+            setpgid(0, 0);
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
@@ -63,6 +82,8 @@ FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (bOwnGroup && nPid > 0)
+        setpgid(nPid, nPid);   // also here, so a signal sent at once finds the group
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
@@ -80,7 +101,7 @@ FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList
     }
     errReader = std::thread(DrainInto, errPipe[0], &lock,
                             [](void* p, const char* d, size_t n) { static_cast<std::string*>(p)->append(d, n); },
-                            &err, nullptr);
+                            &err, &bErrDone);
 }
 
 FilterProcess::~FilterProcess()
@@ -116,6 +137,28 @@ void FilterProcess::Signal(int nSignal)
 {
     if (nPid > 0)
         kill(nPid, nSignal);
+}
+
+void FilterProcess::SignalGroup(int nSignal)
+{
+    if (nPid > 0)
+        kill(-nPid, nSignal);
+}
+
+bool FilterProcess::WaitForMessage(const std::string& text, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (err.find(text) != std::string::npos)
+                return true;
+            if (bErrDone)
+                return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 size_t FilterProcess::OutputSize()

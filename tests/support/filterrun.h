@@ -28,6 +28,10 @@ public:
     // bDropOutput: the reading end of standard output is closed at once, as by a printer
     // connection that has gone.
     FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput = false);
+    // Runs another program the same way. bOwnGroup puts it in a process group of its own,
+    // as a spooler starts a filter, so that SignalGroup reaches it and nothing else.
+    FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                  bool bOwnGroup);
     ~FilterProcess();
     FilterProcess(const FilterProcess&) = delete;
     FilterProcess& operator=(const FilterProcess&) = delete;
@@ -36,6 +40,11 @@ public:
     bool Write(const std::vector<uint8_t>& data);
     void CloseInput();
     void Signal(int nSignal);
+    // Signals the program's process group (a program started with bOwnGroup).
+    void SignalGroup(int nSignal);
+    // Waits until standard error holds the text; false on timeout or when the program's
+    // standard error has closed without it.
+    bool WaitForMessage(const std::string& text, std::chrono::milliseconds timeout);
     // Waits until standard output holds at least nBytes; false on timeout or exit.
     bool WaitForOutput(size_t nBytes, std::chrono::milliseconds timeout);
     size_t OutputSize();
@@ -44,6 +53,9 @@ public:
     int Pid() const { return nPid; }
 
 private:
+    void Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+               bool bDropOutput, bool bOwnGroup);
+
     int nPid = -1;
     int fdIn = -1;
     std::thread outReader;
@@ -52,6 +64,7 @@ private:
     std::vector<uint8_t> out;
     std::string err;
     bool bOutDone = false;
+    bool bErrDone = false;
 };
 
 // Runs the filter to its end with the whole input on standard input.
@@ -60,3 +73,5 @@ FilterResult RunFilter(const std::vector<std::string>& args, const EnvList& env,
 
 // Path of the built filter.
 const char* FilterPath();
+// Path of the built queue filter, velnora-filter.
+const char* QueueFilterPath();

@@ -1,0 +1,596 @@
+// velnora_filter_test: the queue filter run as LPRng runs it: LPRng's arguments and -Z
+// options, the document on standard input or named, the environment; checked through
+// the exit status, standard error, the printer job read back, the private TMPDIR and the
+// processes left. PDF and PostScript documents are made here with Ghostscript.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "filterjob.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Two pages of the paper's shape (2:3, as the tests' A4): red, then blue.
+constexpr const char* kTwoPagesPs =
+    "%!PS\n"
+    "<< /PageSize [48 72] >> setpagedevice\n"
+    "1 0 0 setrgbcolor clippath fill showpage\n"
+    "0 0 1 setrgbcolor clippath fill showpage\n";
+
+const std::string kUel = "\x1b%-12345X";
+
+// Path of a program in the PATH the tests give the filter.
+std::string ProgramInPath(const std::string& name)
+{
+    for (const char* pszDir : {"/usr/bin", "/bin", "/usr/local/bin"}) {
+        const std::string path = std::string(pszDir) + "/" + name;
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return name;
+}
+
+// Processes whose command line names the folder: what a job left running.
+std::vector<pid_t> ProcessesNaming(const std::string& folder)
+{
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return pids;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t nPid = pid_t(atoi(entry->d_name));
+        if (nPid <= 0 || nPid == getpid())
+            continue;
+        const std::string cmdline = ReadText("/proc/" + std::string(entry->d_name) + "/cmdline");
+        if (cmdline.find(folder) != std::string::npos)
+            pids.push_back(nPid);
+    }
+    closedir(proc);
+    return pids;
+}
+
+bool HasLine(const VnJob& job, const std::string& line)
+{
+    return std::find(job.headerLines.begin(), job.headerLines.end(), line) != job.headerLines.end();
+}
+
+std::vector<uint8_t> SolidPixels(int nWidth, int nHeight, uint8_t r, uint8_t g, uint8_t b)
+{
+    return SolidImage(nWidth, nHeight, r, g, b).pixels;
+}
+
+}  // namespace
+
+class QueueFilterTest : public FilterJobTest {
+protected:
+    static constexpr int kWidth = 64;    // the tests' A4 page, in pixels
+    static constexpr int kHeight = 96;
+
+    void SetUp() override
+    {
+        FilterJobTest::SetUp();
+        WritePaperInfo("A4: 64 96\nLetter: 48 32\n");
+    }
+
+    void TearDown() override
+    {
+        const std::vector<pid_t> left = ProcessesNaming(dir.Path());
+        EXPECT_EQ(std::vector<pid_t>{}, left) << "processes left running";
+        for (pid_t nPid : left)
+            kill(nPid, SIGKILL);
+    }
+
+    // The printcap's arguments, then LPRng's.
+    std::vector<std::string> QueueArgs(const std::vector<std::string>& lprngArgs = {}) const
+    {
+        std::vector<std::string> args = {"--rc", rcPath, "--pi", paperInfPath, "--model-root", modelRoot};
+        args.insert(args.end(), lprngArgs.begin(), lprngArgs.end());
+        return args;
+    }
+
+    EnvList QueueEnv() const { return {{"TMPDIR", tmpDir}}; }
+
+    FilterResult RunQueue(const std::vector<std::string>& lprngArgs, const std::vector<uint8_t>& input)
+    {
+        FilterProcess filter(QueueFilterPath(), QueueArgs(lprngArgs), QueueEnv(), true);
+        filter.Write(input);
+        FilterResult result = filter.Wait(60s);
+        ExpectNothingLeft(result.nPid);
+        return result;
+    }
+
+    // Runs Ghostscript's PDF writer on a PostScript program.
+    std::vector<uint8_t> MakePdf(const std::string& postScript)
+    {
+        WriteFile(dir / "make.ps", postScript);
+        FilterProcess gs(ProgramInPath("gs"),
+                         {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                          "-sOutputFile=" + dir / "made.pdf", dir / "make.ps"},
+                         {}, false);
+        const FilterResult result = gs.Wait(60s);
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        const std::string pdf = ReadText(dir / "made.pdf");
+        RemoveTree(dir / "make.ps");
+        RemoveTree(dir / "made.pdf");
+        return Bytes(pdf);
+    }
+
+    RgbImage Picture(uint8_t nSeed) const
+    {
+        return MakeImage(kWidth, kHeight, [nSeed](int x, int y, uint8_t* p) {
+            p[0] = uint8_t(nSeed + x * 3);
+            p[1] = uint8_t(nSeed * 7 + y * 2);
+            p[2] = uint8_t(x == y ? 0 : nSeed + 100);
+        });
+    }
+
+    // A job that began ends with the trailer: "\x1b%-12345X" ... "\x1b%-12345X\n".
+    static void ExpectJobClosed(const std::vector<uint8_t>& out)
+    {
+        const std::string text = Text(out);
+        ASSERT_EQ(0u, text.find(kUel + "@PJL")) << "no job header";
+        const size_t nEnter = text.find("@PJL ENTER LANGUAGE=PWGRASTER\n");
+        ASSERT_NE(std::string::npos, nEnter);
+        ASSERT_GE(text.size(), kUel.size() + 1);
+        EXPECT_EQ(kUel + "\n", text.substr(text.size() - kUel.size() - 1)) << "the job does not end with UEL";
+        const size_t nTrailer = text.rfind(kUel, text.size() - kUel.size() - 2);
+        EXPECT_TRUE(nTrailer != std::string::npos && nTrailer > nEnter) << "no trailer after the pages";
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+// Documents
+
+TEST_F(QueueFilterTest, PrintsPdfPostScriptAndPpmPages)
+{
+    const RgbImage a = Picture(1);
+    const RgbImage b = Picture(2);
+    const std::vector<uint8_t> red = SolidPixels(kWidth, kHeight, 255, 0, 0);
+    const std::vector<uint8_t> blue = SolidPixels(kWidth, kHeight, 0, 0, 255);
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> document;
+        std::vector<std::vector<uint8_t>> pages;
+        std::string expectedErr;   // whole, or "" when rendering messages come first
+    };
+    const Case cases[] = {
+        {"PDF", MakePdf(kTwoPagesPs), {red, blue}, ""},
+        {"PostScript", Bytes(kTwoPagesPs), {red, blue}, ""},
+        {"PPM", Concat({PpmPage(a), PpmPage(b)}), {a.pixels, b.pixels}, "INFO: The printer is ready to print.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({"-Jtitle", "-nalice", "-Pqueue", "-c", "-hhost"}, c.document);
+        ASSERT_TRUE(result.bExited);
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        if (!c.expectedErr.empty()) {
+            EXPECT_EQ(c.expectedErr, result.err);
+        } else {
+            EXPECT_EQ("INFO: Rendering the " + std::string(c.pszWhat) +
+                          " document with Ghostscript (64x96 pixels at 600 dpi)\n"
+                          "INFO: Rendered page 1\nINFO: Rendered page 2\nINFO: The printer is ready to print.\n",
+                      result.err);
+        }
+        const VnJob job = ReadOutput(result);
+        EXPECT_TRUE(HasLine(job, "@PJL SET USERNAME=\"alice\""));
+        EXPECT_TRUE(HasLine(job, "@PJL SET JOBNAME=\"title\""));
+        EXPECT_EQ("title", job.szEojTitle);
+        ASSERT_EQ(c.pages.size(), job.pages.size());
+        for (size_t i = 0; i < c.pages.size(); ++i) {
+            EXPECT_EQ(uint32_t(kWidth), job.pages[i].nWidth);
+            EXPECT_EQ(c.pages[i], job.pages[i].pixels) << "page " << i + 1;
+        }
+    }
+}
+
+TEST_F(QueueFilterTest, ReadsANamedDocumentAndNeverTheAccountingFile)
+{
+    const std::string oddName = dir / "% odd \"name\" $(id) & ;\n`id` 'x'.doc";
+    const std::string accounting = dir / "acct";
+    WriteFile(accounting, "");
+    const RgbImage a = Picture(5);
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> document;
+        std::vector<uint8_t> firstPage;
+    };
+    const Case cases[] = {
+        {"PDF", MakePdf(kTwoPagesPs), SolidPixels(kWidth, kHeight, 255, 0, 0)},
+        {"PostScript", Bytes(kTwoPagesPs), SolidPixels(kWidth, kHeight, 255, 0, 0)},
+        {"PPM", PpmPage(a), a.pixels},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteBytes(oddName, c.document);
+        // LPRng's "$a" and "$-a": the accounting file also as a bare argument.
+        const FilterResult result = RunQueue({"-a" + accounting, oddName, accounting}, {});
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        ASSERT_FALSE(job.pages.empty());
+        EXPECT_EQ(c.firstPage, job.pages[0].pixels);
+    }
+    EXPECT_EQ(std::string(), ReadText(accounting));
+
+    const FilterResult missing = RunQueue({dir / "no such document"}, {});
+    EXPECT_EQ(1, missing.nExitStatus);
+    EXPECT_EQ(0u, missing.err.find("ERROR: Cannot open the document ")) << missing.err;
+}
+
+TEST_F(QueueFilterTest, RefusesDocumentsOfOtherKinds)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string document;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"GIF", "GIF89a\x01\x02\x03\x04 and more", "ERROR: Cannot print a document that begins with "
+                                                   "\"GIF89a\\x01\\x02\\x03\\x04 and m\": it is neither PDF, "
+                                                   "PostScript nor PPM pages (\"P6\")\n"},
+        {"gray PGM", "P5\n64 96\n255\n", "ERROR: Cannot print a document that begins with \"P5\\x0A64 96\\x0A255\\x0A\""
+                                         ": it is neither PDF, PostScript nor PPM pages (\"P6\")\n"},
+        {"empty", "", "ERROR: The document is empty: nothing to print\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({"-Jtitle"}, Bytes(c.document));
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_EQ(c.message, result.err);
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+TEST_F(QueueFilterTest, GhostscriptFailureRefusesTheJob)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string document;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"PostScript error", "%!PS\nnosuchoperator\n", "ERROR: Ghostscript could not render the document (exit status 1)\n"},
+        {"PDF without pages", "%PDF-1.4\nnothing here\n", "ERROR: Ghostscript found no page to print in the document\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({}, Bytes(c.document));
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Job options and LPRng's arguments
+
+TEST_F(QueueFilterTest, AppliesEachJobOption)
+{
+    const RgbImage a = Picture(1);
+    const RgbImage b = Picture(2);
+    const RgbImage white = SolidImage(kWidth, kHeight, 255, 255, 255);
+    const std::vector<uint8_t> input = Concat({PpmPage(a), PpmPage(b), PpmPage(white)});
+    const std::vector<uint8_t> pa = a.pixels, pw = white.pixels, pb = b.pixels;
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+        std::vector<std::string> headerLines;
+        std::vector<std::vector<uint8_t>> pages;   // empty: not checked
+    };
+    const Case cases[] = {
+        {"defaults", {}, {"@PJL SET HOLD=OFF", "@PJL SET DUPLEX=OFF", "@PJL SET ECONOPRINT=OFF"}, {pa, pb, pw}},
+        {"pin", {"-Zpin=1234"}, {"@PJL SET HOLD=STORE", "@PJL SET HOLDTYPE=PRIVATE", "@PJL SET HOLDKEY=1234"}, {}},
+        {"copies", {"-Zcopies=2"}, {}, {pa, pa, pb, pb, pw, pw}},
+        {"copies uncollated", {"-Zcopies=2,collate=off"}, {}, {pa, pa, pb, pb, pw, pw}},
+        {"duplex long", {"-Zduplex=long"}, {"@PJL SET DUPLEX=ON"}, {pa, Turned(b).pixels, pw}},
+        {"duplex short", {"-Zduplex=short"}, {"@PJL SET DUPLEX=ON"}, {pa, pb, pw}},
+        {"duplex none", {"-Zduplex=none"}, {"@PJL SET DUPLEX=OFF"}, {pa, pb, pw}},
+        {"mono", {"-Zcolor=mono"}, {"@PJL SET RENDERMODE=GRAYSCALE"}, {GrayPixels(a), GrayPixels(b), GrayPixels(white)}},
+        {"colour", {"-Zcolor=color"}, {"@PJL SET RENDERMODE=COLOR", "@PJL SET COLORADAPT=OFF"}, {pa, pb, pw}},
+        {"automatic colour", {"-Zcolor=auto"}, {"@PJL SET RENDERMODE=COLOR", "@PJL SET COLORADAPT=ON"}, {}},
+        {"media type", {"-Zmediatype=Thick"}, {"@PJL SET MEDIATYPE=THICK"}, {}},
+        {"tray", {"-Ztray=Tray2"}, {"@PJL SET MANUALFEED=OFF", "@PJL SET SOURCETRAY=TRAY2"}, {}},
+        {"manual feed", {"-Ztray=manual"}, {"@PJL SET MANUALFEED=ON"}, {}},
+        {"normal quality", {"-Zquality=normal"}, {"@PJL SET APTMODE=OFF"}, {}},
+        {"fine quality", {"-Zquality=fine"}, {"@PJL SET APTMODE=ON"}, {}},
+        {"toner save", {"-Ztonersave=on"}, {"@PJL SET ECONOMODE=ON"}, {}},
+        {"no toner save", {"-Ztonersave=off"}, {"@PJL SET ECONOPRINT=OFF"}, {}},
+        {"skip blank pages", {"-Zskipblank=on"}, {}, {pa, pb}},
+        {"keep blank pages", {"-Zskipblank=off"}, {}, {pa, pb, pw}},
+        {"any case, blanks", {"-Z", " Duplex = LONG , MEDIATYPE=thick"}, {"@PJL SET DUPLEX=ON", "@PJL SET MEDIATYPE=THICK"}, {}},
+        {"several -Z, both forms", {"-Z", "copies=2", "-Zskipblank=on", "-Z", "pin=0042"},
+         {"@PJL SET HOLDKEY=0042"}, {pa, pa, pb, pb}},
+        {"a later option wins", {"-Zcolor=mono,color=color"}, {"@PJL SET RENDERMODE=COLOR"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue(c.args, input);
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+        const VnJob job = ReadOutput(result);
+        for (const std::string& line : c.headerLines)
+            EXPECT_TRUE(HasLine(job, line)) << line;
+        if (c.pages.empty())
+            continue;
+        ASSERT_EQ(c.pages.size(), job.pages.size());
+        for (size_t i = 0; i < c.pages.size(); ++i)
+            EXPECT_EQ(c.pages[i], job.pages[i].pixels) << "page " << i + 1;
+    }
+
+    // Collated copies leave the pages in document order (the copies are the filter's
+    // concern), and the queue's own settings hold where no option says otherwise.
+    WriteRc("VNMonoColor=Mono\nTonerSaveMode=ON\n");
+    const FilterResult collated = RunQueue({"-Zcopies=2,collate=on,tonersave=off"}, input);
+    ASSERT_EQ(0, collated.nExitStatus) << collated.err;
+    const VnJob job = ReadOutput(collated);
+    EXPECT_TRUE(HasLine(job, "@PJL SET RENDERMODE=GRAYSCALE"));
+    EXPECT_TRUE(HasLine(job, "@PJL SET ECONOPRINT=OFF"));
+    ASSERT_GE(job.pages.size(), 2u);
+    EXPECT_EQ(GrayPixels(a), job.pages[0].pixels);
+    EXPECT_EQ(GrayPixels(b), job.pages[1].pixels);
+}
+
+TEST_F(QueueFilterTest, MediaChoosesTheRenderedPageSize)
+{
+    const FilterResult result = RunQueue({"-Zmedia=letter"}, Bytes(kTwoPagesPs));
+    ASSERT_EQ(0, result.nExitStatus) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("(48x32 pixels at 600 dpi)")) << result.err;
+    const VnJob job = ReadOutput(result);
+    EXPECT_TRUE(HasLine(job, "@PJL SET PAPER=LETTER"));
+    ASSERT_EQ(2u, job.pages.size());
+    EXPECT_EQ(48u, job.pages[0].nWidth);
+    EXPECT_EQ(32u, job.pages[0].nHeight);
+}
+
+TEST_F(QueueFilterTest, RefusesJobOptionsItCannotApply)
+{
+    struct Case {
+        std::string option;
+        std::string message;
+    };
+    const std::string kPin = "ERROR: The PIN of a secure job must be exactly four digits (pin=NNNN)\n";
+    const Case cases[] = {
+        {"pin=123", kPin},
+        {"pin=98765", kPin},
+        {"pin=12a4", kPin},
+        {"pin=", kPin},
+        {"copies=0", "ERROR: Invalid value \"0\" for copies; valid values: 1 to 999\n"},
+        {"copies=1000", "ERROR: Invalid value \"1000\" for copies; valid values: 1 to 999\n"},
+        {"copies=-2", "ERROR: Invalid value \"-2\" for copies; valid values: 1 to 999\n"},
+        {"duplex=sideways", "ERROR: Invalid value \"sideways\" for duplex; valid values: none, long, short\n"},
+        {"color", "ERROR: Invalid value \"\" for color; valid values: color, mono, auto\n"},
+        {"collate=yes", "ERROR: Invalid value \"yes\" for collate; valid values: on, off\n"},
+        {"quality=draft", "ERROR: Invalid value \"draft\" for quality; valid values: normal, fine\n"},
+        {"tray=Tray9", "ERROR: Invalid value \"Tray9\" for tray; valid values: AutoSelect, Tray1, Tray2, Tray3, "
+                       "Tray4, Tray5, MPTray, Manual\n"},
+        {"mediatype=Paper\nERROR: x", "ERROR: Invalid value \"Paper\\x0AERROR: x\" for mediatype; valid values: "
+                                      "Plain, Thin, Thick, Thicker, BOND, Recycled, Env, EnvThin, EnvThick, "
+                                      "PostCard, Label, Glossy\n"},
+        {"copies=2,frobnicate=1", "ERROR: Unknown job option \"frobnicate\"; valid options: pin, copies, collate, "
+                                  "duplex, color, media, mediatype, tray, quality, tonersave, skipblank\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        const FilterResult result = RunQueue({"-Jtitle", "-Z" + c.option}, PpmPage(Picture(1)));
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_EQ(c.message, result.err);
+        EXPECT_TRUE(result.out.empty());
+    }
+    const FilterResult media = RunQueue({"-Zmedia=A0"}, PpmPage(Picture(1)));
+    EXPECT_EQ(2, media.nExitStatus);
+    EXPECT_EQ(0u, media.err.find("ERROR: Invalid value \"A0\" for media; valid values: A4, Letter, Legal, ")) << media.err;
+}
+
+TEST_F(QueueFilterTest, RefusesABadCommandLine)
+{
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no rc file", {"--pi", paperInfPath}, "ERROR: Both --rc RCFILE and --pi PAPERINFO must be given\n"},
+        {"no value", {"--rc", rcPath, "--pi"}, "ERROR: The option --pi needs a value\n"},
+        {"unknown long option", {"--rc=" + rcPath, "--pi=" + paperInfPath, "--colour"},
+         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root)\n"},
+        {"two documents", {"--rc", rcPath, "--pi", paperInfPath, "a.pdf", "b.pdf"},
+         "ERROR: More than one document named: b.pdf\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        FilterProcess filter(QueueFilterPath(), c.args, QueueEnv(), true);
+        const FilterResult result = filter.Wait(30s);
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_EQ(c.message, result.err);
+    }
+}
+
+TEST_F(QueueFilterTest, TitleAndUserReachTheHeaderSanitised)
+{
+    const std::string pwned = dir / "pwned";
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+        std::string title;   // as the header carries it
+    };
+    const Case cases[] = {
+        {"quotes, newline, command", {"-J", "Q3 \"final\"\n$(touch " + pwned + ") `touch " + pwned + "`; | &", "-nbob"},
+         "Q3 final$(touch " + pwned + ") `touch " + pwned + "`; | &"},
+        {"file name when no title", {"-Nreport 'v2'.pdf", "-nbob"}, "report 'v2'.pdf"},
+        {"title before file name", {"-Nfile.pdf", "-Jthe title", "-nbob"}, "the title"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue(c.args, Bytes(kTwoPagesPs));
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        EXPECT_TRUE(HasLine(job, "@PJL SET JOBNAME=\"" + c.title + "\""));
+        EXPECT_TRUE(HasLine(job, "@PJL SET USERNAME=\"bob\""));
+        EXPECT_EQ(c.title, job.szEojTitle);
+    }
+    EXPECT_NE(0, access(pwned.c_str(), F_OK)) << "a shell ran the title";
+}
+
+TEST_F(QueueFilterTest, PassesTheFiltersRefusalsOn)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string rc;       // the whole rc file
+        std::string option;
+        int nStatus;
+    };
+    const std::string section = "[" + std::string(kPrinter) + "]\n";
+    const Case cases[] = {
+        {"paper not in the paper information", section, "-Zmedia=Legal", 7},
+        {"rc file without its section line first", "Copies=2\n" + section, "-Zcopies=1", 5},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [pszKind, document] : {std::pair{"PPM", PpmPage(Picture(1))},
+                                                std::pair{"PostScript", Bytes(kTwoPagesPs)}}) {
+            SCOPED_TRACE(std::string(c.pszWhat) + ", " + pszKind);
+            WriteFile(rcPath, c.rc);
+            const FilterResult result = RunQueue({c.option}, document);
+            EXPECT_EQ(c.nStatus, result.nExitStatus) << result.err;
+            EXPECT_EQ(0u, result.err.find("Error: ")) << result.err;
+            EXPECT_TRUE(result.out.empty());
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Cancellation
+
+class QueueCancelTest : public QueueFilterTest {
+protected:
+    struct SignalCase {
+        const char* pszWhat;
+        std::vector<int> signals;
+        bool bToGroup;   // LPRng's lprm signals the filter's process group
+    };
+
+    static std::vector<SignalCase> CancelSignals()
+    {
+        return {
+            {"SIGTERM", {SIGTERM}, false},
+            {"SIGINT", {SIGINT}, true},
+            {"SIGHUP", {SIGHUP}, true},
+            {"SIGQUIT", {SIGQUIT}, true},
+            {"lprm", {SIGINT, SIGHUP, SIGQUIT, SIGCONT}, true},
+        };
+    }
+
+    static void Send(FilterProcess* pFilter, const SignalCase& c)
+    {
+        for (int nSignal : c.signals) {
+            if (c.bToGroup)
+                pFilter->SignalGroup(nSignal);
+            else
+                pFilter->Signal(nSignal);
+        }
+    }
+
+    // A cancelled job: status 0, the wrapper's message, nothing left behind.
+    FilterResult WaitCancelled(FilterProcess* pFilter)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        FilterResult result = pFilter->Wait(30s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << "the job did not end by itself";
+        EXPECT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_NE(std::string::npos, result.err.find("INFO: Job cancelled (SIG")) << result.err;
+        ExpectNothingLeft(result.nPid);
+        EXPECT_EQ(std::vector<pid_t>{}, ProcessesNaming(dir.Path())) << "Ghostscript or the filter left running";
+        return result;
+    }
+};
+
+TEST_F(QueueCancelTest, WhileGhostscriptRendersEachSignalEndsTheJob)
+{
+    struct Phase {
+        const char* pszWhat;
+        std::string document;
+        std::string awaited;   // the message after which the signal comes
+        bool bJobBegun;
+    };
+    const Phase phases[] = {
+        {"before the first page", "%!PS\n{ } loop\n", "INFO: Rendering the PostScript document", false},
+        {"after the first page", "%!PS\n1 0 0 setrgbcolor clippath fill showpage\n{ } loop\n",
+         "INFO: Rendered page 1", true},
+    };
+    for (const Phase& phase : phases) {
+        for (const SignalCase& c : CancelSignals()) {
+            SCOPED_TRACE(std::string(phase.pszWhat) + ", " + c.pszWhat);
+            FilterProcess filter(QueueFilterPath(), QueueArgs({"-Jtitle"}), QueueEnv(), true);
+            filter.Write(Bytes(phase.document));
+            filter.CloseInput();
+            ASSERT_TRUE(filter.WaitForMessage(phase.awaited, 30s));
+            std::this_thread::sleep_for(300ms);   // Ghostscript is looping now
+            Send(&filter, c);
+            const FilterResult result = WaitCancelled(&filter);
+            if (phase.bJobBegun)
+                ExpectJobClosed(result.out);
+            else
+                EXPECT_TRUE(result.out.empty());
+        }
+    }
+}
+
+TEST_F(QueueCancelTest, WhileAPageIsSentEachSignalClosesTheJob)
+{
+    std::vector<uint8_t> partial = PpmPage(Picture(3));
+    partial.resize(partial.size() / 2);
+    for (const SignalCase& c : CancelSignals()) {
+        SCOPED_TRACE(c.pszWhat);
+        FilterProcess filter(QueueFilterPath(), QueueArgs({"-Jtitle"}), QueueEnv(), true);
+        filter.Write(PpmPage(Picture(1)));
+        filter.Write(partial);   // the filter now waits for the rest of the second page
+        std::this_thread::sleep_for(400ms);
+        Send(&filter, c);
+        const FilterResult result = WaitCancelled(&filter);
+        ExpectJobClosed(result.out);
+        // The filter's own closing sequence: 5768 zero bytes before the end of the stream.
+        EXPECT_NE(std::string::npos, Text(result.out).find(std::string(5768, '\0')));
+    }
+}
+
+TEST_F(QueueCancelTest, WhileTheDocumentIsReadTheJobEndsUntouched)
+{
+    for (const SignalCase& c : CancelSignals()) {
+        SCOPED_TRACE(c.pszWhat);
+        FilterProcess filter(QueueFilterPath(), QueueArgs(), QueueEnv(), true);
+        filter.Write(Bytes("%PDF-1.4\n"));   // the spooler has not sent the rest yet
+        std::this_thread::sleep_for(200ms);
+        Send(&filter, c);
+        const FilterResult result = WaitCancelled(&filter);
+        EXPECT_TRUE(result.out.empty());
+        EXPECT_NE(std::string::npos, result.err.find("before printing began")) << result.err;
+    }
+}
+
+TEST_F(QueueCancelTest, ContinueAloneIsJobControl)
+{
+    const RgbImage a = Picture(1);
+    const RgbImage b = Picture(2);
+    const std::vector<uint8_t> second = PpmPage(b);
+    const size_t nHalf = second.size() / 2;
+    FilterProcess filter(QueueFilterPath(), QueueArgs(), QueueEnv(), true);
+    filter.Write(PpmPage(a));
+    filter.Write(std::vector<uint8_t>(second.begin(), second.begin() + ptrdiff_t(nHalf)));
+    std::this_thread::sleep_for(300ms);
+    filter.SignalGroup(SIGCONT);
+    std::this_thread::sleep_for(100ms);
+    filter.Write(std::vector<uint8_t>(second.begin() + ptrdiff_t(nHalf), second.end()));
+    const FilterResult result = filter.Wait(30s);
+    EXPECT_EQ(0, result.nExitStatus);
+    EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(2u, job.pages.size());
+    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    ExpectNothingLeft(result.nPid);
+}
