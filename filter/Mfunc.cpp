@@ -540,7 +540,7 @@ __attribute__((target("avx2,fma"))) static void MakeGrayAvx2(uint8_t* pGray, con
     const __m128i kOnes = _mm_set1_epi8(-1);
     const __m128i kHighOnes = _mm_set_epi64x(-1, 0);
     int i = 0;
-    for (; i + 9 <= nPixels; i += 8) {   // the second load reads 4 bytes past pixel i+7
+    for (; i + 10 <= nPixels; i += 8) {   // the second load reads into pixel i+9
         // Eight white pixels, the commonest run on paper, are white in gray too.
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pRgb + 3 * i));
         const __m128i rest = _mm_or_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pRgb + 3 * i + 16)), kHighOnes);
