@@ -1,0 +1,338 @@
+// velnora-decode, the job inspector, run as a user runs it: on jobs the filter wrote, on
+// cut and damaged jobs, with --png; its summary, its PNG pages read back with libpng, its
+// messages and exit statuses.
+#include <png.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "filterjob.h"
+
+namespace {
+
+const char* DecodePath()
+{
+    return VELNORA_DECODE_PATH;
+}
+
+// Runs velnora-decode with the arguments, the bytes on standard input.
+FilterResult RunDecode(const std::vector<std::string>& args, const std::vector<uint8_t>& input = {})
+{
+    FilterProcess decode(DecodePath(), args, {}, false);
+    if (!input.empty())
+        decode.Write(input);
+    return decode.Wait();
+}
+
+std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data)
+{
+    z_stream z{};
+    EXPECT_EQ(Z_OK, deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY));
+    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 32);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// The job with its gzip stream replaced by one holding the document.
+std::vector<uint8_t> Rewrapped(const VnJob& job, const std::vector<uint8_t>& document)
+{
+    return Concat({Bytes(job.szHeader), Gzip(document), Bytes(job.szTrailer)});
+}
+
+struct PngPage {
+    bool bRead = false;
+    int nBitDepth = 0;
+    int nColorType = -1;
+    uint32_t nWidth = 0, nHeight = 0;
+    std::vector<uint8_t> pixels;   // as stored: RGB or gray samples, top line first
+};
+
+// Reads a PNG file with libpng, pixels exactly as stored (no conversion is asked for).
+PngPage ReadPng(const std::string& path)
+{
+    PngPage page;
+    const std::string file = ReadText(path);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (file.size() < 26 || !png_image_begin_read_from_memory(&image, file.data(), file.size()))
+        return page;
+    page.nBitDepth = static_cast<uint8_t>(file[24]);   // IHDR, right after the signature
+    page.nColorType = static_cast<uint8_t>(file[25]);
+    page.nWidth = image.width;
+    page.nHeight = image.height;
+    page.pixels.resize(PNG_IMAGE_SIZE(image));
+    page.bRead = png_image_finish_read(&image, nullptr, page.pixels.data(), 0, nullptr) != 0;
+    return page;
+}
+
+// The PNG folder's contents, sorted.
+std::vector<std::string> Sorted(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class DecodeTest : public FilterJobTest {
+protected:
+    std::string jobPath = dir / "job.prn";
+    std::string pngDir = dir / "png";
+
+    // Two pages through the filter with the rc lines; the job is left in jobPath.
+    VnJob PrintJob(const std::string& rc, const RgbImage& a, const RgbImage& b)
+    {
+        WriteRc(rc);
+        const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b)}), {{"TITLE", "Decode test"}});
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        WriteBytes(jobPath, result.out);
+        return ReadOutput(result);
+    }
+};
+
+// The summary's block of one page, as the inspector names the fields.
+std::string PageBlock(size_t nIndex, const PwgPage& page)
+{
+    const PageEncodingStats& st = page.stats;
+    return "page " + std::to_string(nIndex + 1) + ": header at document offset " + std::to_string(page.nDocOffset) +
+           "\n  PwgRaster     \"PwgRaster\"\n  MediaType     \"" + page.szMediaType +
+           "\"\n  HWResolution  " + std::to_string(page.nHWResolutionX) + " x " +
+           std::to_string(page.nHWResolutionY) + " dpi\n  PageSize      " + std::to_string(page.nPageSizeX) +
+           " x " + std::to_string(page.nPageSizeY) + " pt\n  Width         " + std::to_string(page.nWidth) +
+           "\n  Height        " + std::to_string(page.nHeight) + "\n  BitsPerColor  8\n  BitsPerPixel  " +
+           std::to_string(page.nBitsPerPixel) + "\n  BytesPerLine  " + std::to_string(page.nBytesPerLine) +
+           "\n  ColorSpace    " + (page.nBitsPerPixel == 24 ? "19 (sRGB)" : "18 (sGray)") +
+           "\n  NumColors     " + (page.nBitsPerPixel == 24 ? "3" : "1") + "\n  line records " +
+           std::to_string(st.nLineRecords) + ", merged lines " + std::to_string(st.nMergedLines) +
+           ", literal bytes " + std::to_string(st.nLiteralBytes) + ", run bytes " + std::to_string(st.nRunBytes) +
+           "\n  encoded " + std::to_string(st.nEncodedBytes) + " bytes for " +
+           std::to_string(uint64_t(page.nBytesPerLine) * page.nHeight) + " bytes of pixels (";
+}
+
+}  // namespace
+
+TEST_F(DecodeTest, SummaryAndPngPagesShowWhatTheFilterPrinted)
+{
+    const RgbImage a = Page(1);
+    const RgbImage b = MakeImage(kPageWidth, kPageHeight, [](int x, int, uint8_t* p) {
+        p[0] = 255;                      // a run of white, then a literal stretch
+        p[1] = x < 4 ? 255 : uint8_t(x * 40);
+        p[2] = x < 4 ? 255 : uint8_t(200 - x);
+    });
+    struct Case {
+        const char* pszWhat;
+        const char* pszRc;
+        int nColorType;
+        std::vector<uint8_t> pixelsA, pixelsB;
+    };
+    const Case cases[] = {
+        {"colour", "VNMonoColor=FullColor\n", PNG_COLOR_TYPE_RGB, a.pixels, b.pixels},
+        {"gray", "VNMonoColor=Mono\n", PNG_COLOR_TYPE_GRAY, GrayPixels(a), GrayPixels(b)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        RemoveTree(pngDir);
+        const VnJob job = PrintJob(c.pszRc, a, b);
+        ASSERT_EQ(2u, job.pages.size());
+
+        const FilterResult result = RunDecode({"--png", pngDir, jobPath});
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ("", result.err);
+        const std::string out = Text(result.out);
+        for (const std::string& line : job.headerLines)
+            EXPECT_NE(std::string::npos, out.find("\n  " + line + "\n")) << line;
+        for (size_t i = 0; i < job.pages.size(); ++i)
+            EXPECT_NE(std::string::npos, out.find(PageBlock(i, job.pages[i]))) << out;
+        EXPECT_NE(std::string::npos, out.find("PJL trailer: EOJ NAME=\"Decode test\"\n")) << out;
+        EXPECT_NE(std::string::npos, out.find("PNG pages: 2 written to " + pngDir + "\n")) << out;
+
+        EXPECT_EQ((std::vector<std::string>{"page-1.png", "page-2.png"}), Sorted(ListDir(pngDir)));
+        const std::vector<uint8_t>* pWanted[] = {&c.pixelsA, &c.pixelsB};
+        for (int n = 0; n < 2; ++n) {
+            SCOPED_TRACE("page " + std::to_string(n + 1));
+            const PngPage png = ReadPng(pngDir + "/page-" + std::to_string(n + 1) + ".png");
+            ASSERT_TRUE(png.bRead);
+            EXPECT_EQ(8, png.nBitDepth);
+            EXPECT_EQ(c.nColorType, png.nColorType);
+            EXPECT_EQ(uint32_t(kPageWidth), png.nWidth);
+            EXPECT_EQ(uint32_t(kPageHeight), png.nHeight);
+            EXPECT_EQ(*pWanted[n], png.pixels);
+        }
+
+        // The same job on standard input gives the same summary.
+        const FilterResult fromFile = RunDecode({jobPath});
+        const FilterResult fromStdin = RunDecode({"-"}, Bytes(ReadText(jobPath)));
+        EXPECT_EQ(0, fromStdin.nExitStatus);
+        EXPECT_EQ(Text(fromFile.out), Text(fromStdin.out));
+        EXPECT_EQ(out, Text(fromFile.out) + "PNG pages: 2 written to " + pngDir + "\n");
+    }
+}
+
+TEST_F(DecodeTest, MalformedJobsAreReportedWithTheirOffset)
+{
+    const VnJob job = PrintJob("", Page(1), Page(2));
+    const std::vector<uint8_t> good = Bytes(ReadText(jobPath));
+    const size_t nHeader = job.szHeader.size();
+    const size_t nStreamEnd = job.nStreamOffset + job.nStreamSize;
+    auto cut = [&](size_t nSize) { return std::vector<uint8_t>(good.begin(), good.begin() + long(nSize)); };
+    auto flipped = [&](size_t nOffset) {
+        std::vector<uint8_t> bad = good;
+        bad[nOffset] ^= 0x55;
+        return bad;
+    };
+    std::vector<uint8_t> document = job.document;
+    document[job.pages[1].nDocOffset + 388] = 16;   // page 2: BitsPerPixel 16
+
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> job;
+        size_t nOffset;           // the offset the message must name
+    };
+    const Case cases[] = {
+        {"empty file", {}, 0},
+        {"cut in the PJL header", cut(nHeader - 5), nHeader - 5},
+        {"cut after the PJL header", cut(nHeader), nHeader},
+        {"cut in the gzip stream", cut(nHeader + job.nStreamSize / 2), nHeader + job.nStreamSize / 2},
+        {"cut before the trailer", cut(nStreamEnd), nStreamEnd},
+        {"last byte missing", cut(good.size() - 1), good.size() - 1},
+        {"a byte after the trailer", Concat({good, {0}}), good.size()},
+        {"a damaged gzip byte", flipped(nHeader + job.nStreamSize / 2), SIZE_MAX},
+        {"a page of 16-bit pixels", Rewrapped(job, document), job.pages[1].nDocOffset + 388},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        RemoveTree(pngDir);
+        MakeDirs(pngDir);
+        VnJob parsed;
+        JobReadError err;
+        ASSERT_FALSE(ReadJob(c.job.data(), c.job.size(), &parsed, &err));
+        if (c.nOffset != SIZE_MAX) {
+            EXPECT_EQ(c.nOffset, err.nOffset) << DescribeError(err);
+        }
+        WriteBytes(jobPath, c.job);
+
+        const FilterResult result = RunDecode({"--png", pngDir, jobPath});
+        EXPECT_TRUE(result.bExited);
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ("velnora-decode: " + jobPath + ": malformed job: " + DescribeError(err) + "\n", result.err);
+        EXPECT_EQ("", Text(result.out));
+        EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+    }
+}
+
+TEST_F(DecodeTest, DamagedDocumentsNeverCrashIt)
+{
+    const VnJob job = PrintJob("VNMonoColor=Mono\n", Page(1), Page(2));
+    const size_t nFirst = job.pages[0].nDocOffset;
+    // The header fields that size a page, then every 7th byte of the document.
+    std::vector<size_t> offsets = {0, 3, nFirst + 128, nFirst + 276, nFirst + 352, nFirst + 372, nFirst + 375,
+                                   nFirst + 376, nFirst + 379, nFirst + 384, nFirst + 388, nFirst + 392, nFirst + 400};
+    for (size_t n = nFirst + kPwgHeaderSize; n < job.document.size(); n += 7)
+        offsets.push_back(n);
+    for (size_t nOffset : offsets) {
+        for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF)}) {
+            SCOPED_TRACE("document offset " + std::to_string(nOffset) + " set to " + std::to_string(nValue));
+            std::vector<uint8_t> document = job.document;
+            document[nOffset] = nValue;
+            WriteBytes(jobPath, Rewrapped(job, document));
+            RemoveTree(pngDir);
+            VnJob parsed;
+            JobReadError err;
+            const bool bWellFormed = ReadPwgDocument(document.data(), document.size(), &parsed.pages, &err);
+
+            const FilterResult result = RunDecode({"--png", pngDir, jobPath});
+            ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+            if (!bWellFormed) {
+                EXPECT_EQ(1, result.nExitStatus) << result.err;
+                EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+                continue;
+            }
+            EXPECT_EQ(0, result.nExitStatus) << result.err;
+            EXPECT_EQ(parsed.pages.size(), ListDir(pngDir).size());
+        }
+    }
+}
+
+TEST_F(DecodeTest, BadCommandLinesExitTwo)
+{
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"no job", {}},
+        {"two jobs", {"a.prn", "b.prn"}},
+        {"--png without its folder", {"job.prn", "--png"}},
+        {"--png with an empty folder name", {"--png=", "job.prn"}},
+        {"--png twice", {"--png", "x", "--png", "y", "job.prn"}},
+        {"an unknown option", {"-x", "job.prn"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunDecode(c.args);
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_EQ("usage: velnora-decode [--png DIR] JOB\n", result.err);
+        EXPECT_EQ("", Text(result.out));
+    }
+    const FilterResult help = RunDecode({"--help"});
+    EXPECT_EQ(0, help.nExitStatus);
+    EXPECT_EQ("usage: velnora-decode [--png DIR] JOB\n", Text(help.out));
+}
+
+TEST_F(DecodeTest, UnusableFilesAndFoldersExitOne)
+{
+    PrintJob("", Page(1), Page(2));
+    const std::string missing = dir / "missing.prn";
+    const std::string notAFolder = dir / "plain";
+    WriteFile(notAFolder, "x");
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+        std::string expectedErr;
+    };
+    const Case cases[] = {
+        {"a job that is not there", {missing},
+         "velnora-decode: " + missing + ": cannot open: No such file or directory\n"},
+        {"a job that is a folder", {dir.Path()}, "velnora-decode: " + dir.Path() + ": read error after 0 bytes: Is a directory\n"},
+        {"--png naming a file", {"--png", notAFolder, jobPath}, "velnora-decode: " + notAFolder + ": not a folder\n"},
+        {"--png in a folder that is not there", {"--png", dir / "no/png", jobPath},
+         "velnora-decode: " + (dir / "no/png") + ": cannot make the folder: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunDecode(c.args);
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ(c.expectedErr, result.err);
+    }
+    EXPECT_EQ("x", ReadText(notAFolder));
+}
+
+// A page that cannot be written whole (here: a file-size limit, as on a full disk) leaves
+// neither the page nor its temporary file behind.
+TEST_F(DecodeTest, FailedPngWriteLeavesNoFileBehind)
+{
+    PrintJob("", Page(1), Page(2));
+    MakeDirs(pngDir);
+    rlimit old{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+    rlimit small = old;
+    small.rlim_cur = 60;   // the PNG signature and header fit, the pixels do not
+    void (*pfnOld)(int) = signal(SIGXFSZ, SIG_IGN);   // inherited: writes fail with EFBIG
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    FilterProcess decode(DecodePath(), {"--png", pngDir, jobPath}, {}, false);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, pfnOld);
+    const FilterResult result = decode.Wait();
+
+    EXPECT_EQ(1, result.nExitStatus);
+    EXPECT_EQ("velnora-decode: " + pngDir + "/page-1.png: cannot write the page: File too large\n", result.err);
+    EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+}
