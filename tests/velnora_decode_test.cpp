@@ -231,12 +231,16 @@ TEST_F(DecodeTest, MalformedJobsAreReportedWithTheirOffset)
 TEST_F(DecodeTest, DamagedDocumentsNeverCrashIt)
 {
     const VnJob job = PrintJob("VNMonoColor=Mono\n", Page(1), Page(2));
-    const size_t nFirst = job.pages[0].nDocOffset;
-    // The header fields that size a page, then every 7th byte of the document.
-    std::vector<size_t> offsets = {0, 3, nFirst + 128, nFirst + 276, nFirst + 352, nFirst + 372, nFirst + 375,
-                                   nFirst + 376, nFirst + 379, nFirst + 384, nFirst + 388, nFirst + 392, nFirst + 400};
-    for (size_t n = nFirst + kPwgHeaderSize; n < job.document.size(); n += 7)
-        offsets.push_back(n);
+    // The sync word, the header fields of each page, and every byte of its line records.
+    std::vector<size_t> offsets = {0, 3};
+    for (size_t i = 0; i < job.pages.size(); ++i) {
+        const size_t nHeader = job.pages[i].nDocOffset;
+        for (size_t nField : {0, 128, 276, 352, 372, 375, 376, 379, 384, 388, 392, 400, 420})
+            offsets.push_back(nHeader + nField);
+        const size_t nEnd = i + 1 < job.pages.size() ? job.pages[i + 1].nDocOffset : job.document.size();
+        for (size_t n = nHeader + kPwgHeaderSize; n < nEnd; ++n)
+            offsets.push_back(n);
+    }
     for (size_t nOffset : offsets) {
         for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF)}) {
             SCOPED_TRACE("document offset " + std::to_string(nOffset) + " set to " + std::to_string(nValue));
