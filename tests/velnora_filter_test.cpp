@@ -37,8 +37,9 @@ std::string ProgramInPath(const std::string& name)
     return name;
 }
 
-// Processes whose command line names the folder: what a job left running.
-std::vector<pid_t> ProcessesNaming(const std::string& folder)
+// Processes whose command line names the folder (and the program, when given): what a
+// job left running.
+std::vector<pid_t> ProcessesNaming(const std::string& folder, const std::string& program = "")
 {
     std::vector<pid_t> pids;
     DIR* proc = opendir("/proc");
@@ -49,7 +50,7 @@ std::vector<pid_t> ProcessesNaming(const std::string& folder)
         if (nPid <= 0 || nPid == getpid())
             continue;
         const std::string cmdline = ReadText("/proc/" + std::string(entry->d_name) + "/cmdline");
-        if (cmdline.find(folder) != std::string::npos)
+        if (cmdline.find(folder) != std::string::npos && cmdline.find(program) != std::string::npos)
             pids.push_back(nPid);
     }
     closedir(proc);
@@ -571,6 +572,23 @@ TEST_F(QueueCancelTest, WhileTheDocumentIsReadTheJobEndsUntouched)
         EXPECT_TRUE(result.out.empty());
         EXPECT_NE(std::string::npos, result.err.find("before printing began")) << result.err;
     }
+}
+
+TEST_F(QueueCancelTest, AStoppedFilterIsResumedToCloseTheJob)
+{
+    std::vector<uint8_t> partial = PpmPage(Picture(3));
+    partial.resize(partial.size() / 2);
+    FilterProcess filter(QueueFilterPath(), QueueArgs({"-Jtitle"}), QueueEnv(), true);
+    filter.Write(PpmPage(Picture(1)));
+    filter.Write(partial);
+    std::this_thread::sleep_for(400ms);
+    const std::vector<pid_t> printing = ProcessesNaming(dir.Path(), "rastertovelnora");
+    ASSERT_EQ(1u, printing.size());
+    kill(printing[0], SIGSTOP);
+    std::this_thread::sleep_for(100ms);
+    filter.Signal(SIGTERM);
+    const FilterResult result = WaitCancelled(&filter);
+    ExpectJobClosed(result.out);
 }
 
 TEST_F(QueueCancelTest, ContinueAloneIsJobControl)

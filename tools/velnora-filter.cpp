@@ -29,17 +29,21 @@
 // (kValueLetters) take the next argument in the second form, other letters are ignored.
 // An argument equal to the -a accounting file is LPRng's "$-a" and not the document.
 //
-// Exit status: rastertovelnora's (0 printed; 1, 5, 6, 7, 13, 14 as it documents); 0 also
+// Exit status: rastertovelnora's (0 printed; 1, 5, 6, 7, 13, 14 as it documents; for PDF
+// and PostScript the settings and paper are checked the same way before rendering); 0 also
 // after a cancellation unless the filter itself failed; 1 the document, the rc file, the
 // temporary folder or rastertovelnora cannot be used, or the filter died of a signal;
 // 2 a job that can never print: a bad command line, a refused -Z option, a document of
-// another kind, an empty document, or a Ghostscript failure.
+// another kind, an empty document, a Ghostscript failure, or a document in which
+// Ghostscript finds no page. Standard error: the filter's messages, Ghostscript's (its
+// standard output too: never the pages), and the wrapper's "INFO: "/"ERROR: " lines.
 //
 // Signals: SIGTERM, SIGINT, SIGHUP and SIGQUIT cancel the job: Ghostscript is stopped,
 // rastertovelnora gets SIGTERM (its own cancellation closes a job already begun), the
 // wrapper waits for both and removes its temporary folder. SIGCONT alone is job control:
-// it is passed on to the children and cancels nothing. The children run in process
-// groups of their own, so a signal to the spooler's group reaches only this wrapper.
+// it cancels nothing and is passed on to a child that job control has stopped. The
+// children run in process groups of their own, so a signal to the spooler's group
+// reaches only this wrapper.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -587,8 +591,18 @@ bool WaitReadable(int fd, SignalState* pSignals)
     }
 }
 
+std::string SignalName(int nSignal)
+{
+    const char* pszAbbrev = sigabbrev_np(nSignal);
+    return pszAbbrev ? std::string("SIG") + pszAbbrev : "signal " + std::to_string(nSignal);
+}
+
 // A cancellation before any child was started: nothing reached the printer.
-int CancelledEarly(const SignalState* pSignals);
+int CancelledEarly(const SignalState* pSignals)
+{
+    Say("INFO: Job cancelled (" + SignalName(pSignals->nCancelSignal) + ") before printing began");
+    return kStatusPrinted;
+}
 
 enum class ReadResult { kData, kEnd, kCancelled, kError };
 
@@ -761,6 +775,7 @@ struct Child {
     const char* pszName = "";
     pid_t nPid = -1;
     bool bRunning = false;
+    bool bHalted = false;     // stopped by job control (SIGSTOP, SIGTSTP, ...), not ended
     bool bStopped = false;    // the wrapper ended it (cancellation, or nowhere to write)
     int nWaitStatus = 0;
 };
@@ -771,13 +786,21 @@ void SignalChild(const Child* pChild, int nSignal)
         kill(-pChild->nPid, nSignal);   // its own process group
 }
 
+// Resumes a child that job control has stopped. Only then: SIGCONT also discards a
+// pending SIGSTOP, which would break a debugger's or a leak checker's attach.
+void ContinueChild(const Child* pChild)
+{
+    if (pChild->bHalted)
+        SignalChild(pChild, SIGCONT);
+}
+
 void StopChild(Child* pChild, int nSignal)
 {
     if (!pChild->bRunning)
         return;
     pChild->bStopped = true;
     SignalChild(pChild, nSignal);
-    SignalChild(pChild, SIGCONT);   // a stopped process must run to act on it
+    ContinueChild(pChild);   // a stopped process must run to act on the signal
 }
 
 // The child's side of a fork: a process group of its own, default signals, none blocked.
@@ -873,32 +896,33 @@ bool StartChild(Child* pChild, std::vector<std::string> argv, std::vector<std::s
     return true;
 }
 
-// Collects a child that has ended; true when it did.
+// Collects a child that has ended (true), noting on the way whether job control has
+// stopped or continued it.
 bool ReapChild(Child* pChild)
 {
-    if (!pChild->bRunning)
-        return false;
-    int nStatus = 0;
-    pid_t nPid;
-    do {
-        nPid = waitpid(pChild->nPid, &nStatus, WNOHANG);
-    } while (nPid < 0 && errno == EINTR);
-    if (nPid != pChild->nPid)
-        return false;
-    pChild->bRunning = false;
-    pChild->nWaitStatus = nStatus;
-    return true;
+    while (pChild->bRunning) {
+        int nStatus = 0;
+        const pid_t nPid = waitpid(pChild->nPid, &nStatus, WNOHANG | WUNTRACED | WCONTINUED);
+        if (nPid < 0 && errno == EINTR)
+            continue;
+        if (nPid != pChild->nPid)
+            return false;
+        if (WIFSTOPPED(nStatus)) {
+            pChild->bHalted = true;
+        } else if (WIFCONTINUED(nStatus)) {
+            pChild->bHalted = false;
+        } else {
+            pChild->bRunning = false;
+            pChild->nWaitStatus = nStatus;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool EndedWell(const Child* pChild)
 {
     return WIFEXITED(pChild->nWaitStatus) && WEXITSTATUS(pChild->nWaitStatus) == 0;
-}
-
-std::string SignalName(int nSignal)
-{
-    const char* pszAbbrev = sigabbrev_np(nSignal);
-    return pszAbbrev ? std::string("SIG") + pszAbbrev : "signal " + std::to_string(nSignal);
 }
 
 std::string HowItEnded(const Child* pChild)
@@ -942,12 +966,6 @@ void StopFeeding(RunningJob* pJob)
     pJob->source.Close();
     pJob->sink.Close();
     pJob->nStart = pJob->nEnd = 0;
-}
-
-int CancelledEarly(const SignalState* pSignals)
-{
-    Say("INFO: Job cancelled (" + SignalName(pSignals->nCancelSignal) + ") before printing began");
-    return kStatusPrinted;
 }
 
 void Cancel(RunningJob* pJob)
@@ -1044,14 +1062,14 @@ void RunLoop(RunningJob* pJob)
                 bCancelled = true;
                 Cancel(pJob);
             }
-            if (pSignals->bContinue) {
-                pSignals->bContinue = false;
-                SignalChild(&pJob->gs, SIGCONT);
-                SignalChild(&pJob->filter, SIGCONT);
-            }
             if (pSignals->bChildEvent) {
                 pSignals->bChildEvent = false;
                 ReapChildren(pJob);
+            }
+            if (pSignals->bContinue) {
+                pSignals->bContinue = false;
+                ContinueChild(&pJob->gs);
+                ContinueChild(&pJob->filter);
             }
             continue;   // the descriptors may have changed
         }
