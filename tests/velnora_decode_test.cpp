@@ -28,21 +28,6 @@ FilterResult RunDecode(const std::vector<std::string>& args, const std::vector<u
     return decode.Wait();
 }
 
-std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data)
-{
-    z_stream z{};
-    EXPECT_EQ(Z_OK, deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY));
-    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 32);
-    z.next_in = const_cast<uint8_t*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // The job with its gzip stream replaced by one holding the document.
 std::vector<uint8_t> Rewrapped(const VnJob& job, const std::vector<uint8_t>& document)
 {

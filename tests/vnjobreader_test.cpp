@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "vnjobreader.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +15,19 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using ByteVec = std::vector<uint8_t>;
 
 constexpr std::string_view kUel = "\x1b%-12345X";
 
-Bytes B(std::string_view szText)
+ByteVec B(std::string_view szText)
 {
-    return Bytes(szText.begin(), szText.end());
+    return ByteVec(szText.begin(), szText.end());
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts)
+ByteVec Cat(std::initializer_list<ByteVec> parts)
 {
-    Bytes all;
-    for (const Bytes& part : parts)
+    ByteVec all;
+    for (const ByteVec& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
 }
@@ -38,9 +39,9 @@ void PutBE32(uint8_t* p, uint32_t v)
 
 // A page header as the filter writes it: 600 dpi, A4 in points, "auto" media, the
 // colour space and line length that go with the pixel size.
-Bytes PageHeader(uint32_t nWidth, uint32_t nHeight, uint32_t nBitsPerPixel)
+ByteVec PageHeader(uint32_t nWidth, uint32_t nHeight, uint32_t nBitsPerPixel)
 {
-    Bytes header(kPwgHeaderSize, 0);
+    ByteVec header(kPwgHeaderSize, 0);
     std::memcpy(header.data(), "PwgRaster", 9);
     std::memcpy(header.data() + 128, "auto", 4);
     PutBE32(&header[276], 600);
@@ -57,33 +58,18 @@ Bytes PageHeader(uint32_t nWidth, uint32_t nHeight, uint32_t nBitsPerPixel)
     return header;
 }
 
-Bytes Document(std::initializer_list<Bytes> parts)
+ByteVec Document(std::initializer_list<ByteVec> parts)
 {
     return Cat({B("RaS2"), Cat(parts)});
 }
 
-Bytes Gzip(const Bytes& data)
-{
-    z_stream z{};
-    EXPECT_EQ(Z_OK, deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY));
-    Bytes out(deflateBound(&z, data.size()) + 32);
-    z.next_in = const_cast<uint8_t*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // A job in its three parts, as the filter writes them.
 struct JobParts {
-    Bytes header, stream, trailer;
-    Bytes Whole() const { return Cat({header, stream, trailer}); }
+    ByteVec header, stream, trailer;
+    ByteVec Whole() const { return Cat({header, stream, trailer}); }
 };
 
-JobParts MakeJob(const Bytes& document, const char* pszTitle = nullptr)
+JobParts MakeJob(const ByteVec& document, const char* pszTitle = nullptr)
 {
     std::string szHeader = std::string(kUel) + "@PJL \n@PJL SET HOLD=OFF\n";
     std::string szTrailer(kUel);
@@ -97,11 +83,11 @@ JobParts MakeJob(const Bytes& document, const char* pszTitle = nullptr)
 }
 
 // A gray page of 2 x 2 with one merged record: lines 9 9 and 9 9.
-const Bytes kGrayDocument = Document({PageHeader(2, 2, 8), {0x01, 0x01, 9}});
+const ByteVec kGrayDocument = Document({PageHeader(2, 2, 8), {0x01, 0x01, 9}});
 
 struct ExpectedPage {
     uint32_t nWidth, nHeight, nBitsPerPixel;
-    Bytes pixels;
+    ByteVec pixels;
     PageEncodingStats stats;
 };
 
@@ -132,10 +118,10 @@ void ExpectPage(const ExpectedPage& want, const PwgPage& page)
 
 TEST(JobReader, DecodesPages)
 {
-    const Bytes red = {255, 0, 0}, green = {0, 255, 0}, blue = {0, 0, 255}, white = {255, 255, 255};
+    const ByteVec red = {255, 0, 0}, green = {0, 255, 0}, blue = {0, 0, 255}, white = {255, 255, 255};
     struct Case {
         const char* pszWhat;
-        Bytes document;
+        ByteVec document;
         std::vector<ExpectedPage> pages;
     };
     const Case cases[] = {
@@ -149,7 +135,7 @@ TEST(JobReader, DecodesPages)
          {{5, 3, 8, {1, 2, 3, 4, 5, 9, 9, 7, 8, 7, 9, 9, 7, 8, 7}, {2, 1, 8, 2, 14}}}},
         {"300 equal lines as counts 255 and 43, 200 pixels as runs of 128 and 72",
          Document({PageHeader(200, 300, 8), {255, 127, 0xAA, 71, 0xAA}, {43, 127, 0xAA, 71, 0xAA}}),
-         {{200, 300, 8, Bytes(200 * 300, 0xAA), {2, 298, 0, 400, 10}}}},
+         {{200, 300, 8, ByteVec(200 * 300, 0xAA), {2, 298, 0, 400, 10}}}},
         {"two pages",
          Document({PageHeader(1, 1, 24), Cat({{0x00, 0x00}, blue}), PageHeader(1, 1, 8), {0x00, 0x00, 42}}),
          {{1, 1, 24, blue, {1, 0, 0, 3, 5}}, {1, 1, 8, {42}, {1, 0, 0, 1, 3}}}},
@@ -189,7 +175,7 @@ TEST(JobReader, SplitsJobWithAndWithoutEoj)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         const JobParts parts = MakeJob(kGrayDocument, c.pszTitle);
-        const Bytes job = parts.Whole();
+        const ByteVec job = parts.Whole();
         VnJob out;
         JobReadError err;
         ASSERT_TRUE(ReadJob(job.data(), job.size(), &out, &err)) << DescribeError(err);
@@ -202,7 +188,7 @@ TEST(JobReader, SplitsJobWithAndWithoutEoj)
         EXPECT_EQ(c.pszTitle != nullptr, out.bHasEoj);
         EXPECT_EQ(c.pszTitle ? c.pszTitle : "", out.szEojTitle);
         ASSERT_EQ(1u, out.pages.size());
-        EXPECT_EQ(Bytes(4, 9), out.pages[0].pixels);
+        EXPECT_EQ(ByteVec(4, 9), out.pages[0].pixels);
     }
 }
 
@@ -211,18 +197,18 @@ TEST(JobReader, RejectsMalformedJobs)
     const JobParts good = MakeJob(kGrayDocument, "T");
     const size_t nHeader = good.header.size();
     const size_t nStreamEnd = nHeader + good.stream.size();
-    const Bytes uel = B(kUel);
-    Bytes badCrc = good.stream;
+    const ByteVec uel = B(kUel);
+    ByteVec badCrc = good.stream;
     badCrc[badCrc.size() - 8] ^= 0x01;
     const size_t nFirstRecord = 4 + kPwgHeaderSize;
-    Bytes hugeHeader = PageHeader(0x55555555, 0xFFFFFFFF, 24);
-    Bytes wrongLineLength = PageHeader(2, 1, 8);
+    ByteVec hugeHeader = PageHeader(0x55555555, 0xFFFFFFFF, 24);
+    ByteVec wrongLineLength = PageHeader(2, 1, 8);
     wrongLineLength[395] = 3;
-    const auto WithDocument = [](const Bytes& document) { return MakeJob(document).Whole(); };
+    const auto WithDocument = [](const ByteVec& document) { return MakeJob(document).Whole(); };
 
     struct Case {
         const char* pszWhat;
-        Bytes job;
+        ByteVec job;
         size_t nOffset;
         bool bInDocument;
         const char* pszExpected;   // part of what the error says was expected
@@ -235,10 +221,10 @@ TEST(JobReader, RejectsMalformedJobs)
         {"escape inside a line", Cat({uel, B("@PJL \n@PJL SET A=\x1b\n")}), 26, false, "printable"},
         {"line not starting @PJL", Cat({uel, B("@PJL \nSET HOLD=OFF\n")}), 15, false, "\"@PJL\""},
         {"header ends before ENTER", Cat({uel, B("@PJL \n@PJL SET HOLD=OFF\n")}), 33, false, "ENTER LANGUAGE"},
-        {"header cut inside a line", Bytes(good.header.begin(), good.header.begin() + 20), 20, false,
+        {"header cut inside a line", ByteVec(good.header.begin(), good.header.begin() + 20), 20, false,
          "line feed"},
         {"no gzip stream", Cat({good.header, good.trailer}), nHeader, false, "a gzip stream"},
-        {"gzip stream cut short", Cat({good.header, Bytes(good.stream.begin(), good.stream.end() - 12)}),
+        {"gzip stream cut short", Cat({good.header, ByteVec(good.stream.begin(), good.stream.end() - 12)}),
          nStreamEnd - 12, false, "rest of the gzip stream"},
         {"corrupted gzip CRC", Cat({good.header, badCrc, good.trailer}), nStreamEnd - 4, false, "valid gzip"},
         {"two gzip members", Cat({good.header, good.stream, good.stream, good.trailer}), nStreamEnd, false,
@@ -252,12 +238,12 @@ TEST(JobReader, RejectsMalformedJobs)
          "line feed"},
         {"garbage after the trailer", Cat({good.Whole(), B("x")}), good.Whole().size(), false, "end of the job"},
         {"bad sync word", WithDocument(Cat({B("RaS3"), PageHeader(1, 1, 8), {0, 0, 1}})), 0, true, "RaS2"},
-        {"not a PwgRaster header", WithDocument(Document({Bytes(kPwgHeaderSize, 0)})), 4, true, "PwgRaster"},
+        {"not a PwgRaster header", WithDocument(Document({ByteVec(kPwgHeaderSize, 0)})), 4, true, "PwgRaster"},
         {"16 bits a pixel", WithDocument(Document({PageHeader(1, 1, 16), {0, 0, 1, 1}})), 4 + 388, true,
          "BitsPerPixel"},
         {"BytesPerLine not Width x 1", WithDocument(Document({wrongLineLength, {0, 0xFF, 1, 2}})), 4 + 392, true,
          "BytesPerLine"},
-        {"huge Width and Height, tiny document", WithDocument(Document({hugeHeader, Bytes(64, 0)})), 4 + 372,
+        {"huge Width and Height, tiny document", WithDocument(Document({hugeHeader, ByteVec(64, 0)})), 4 + 372,
          true, "fit the rest"},
         {"control byte 0x80", WithDocument(Document({PageHeader(2, 1, 8), {0x00, 0x80, 1, 2}})), nFirstRecord + 1,
          true, "0x80"},
@@ -291,9 +277,9 @@ TEST(JobReader, RejectsMalformedJobs)
 // for "RaS2" alone, a document of no page.
 TEST(JobReader, RejectsEveryTruncation)
 {
-    const Bytes document = Document(
+    const ByteVec document = Document(
         {PageHeader(3, 2, 24), {0x00, 0x02, 1, 2, 3}, {0x00, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9}});
-    const Bytes job = MakeJob(document, "T").Whole();
+    const ByteVec job = MakeJob(document, "T").Whole();
     for (size_t nSize = 0; nSize < job.size(); ++nSize) {
         VnJob out;
         JobReadError err;
@@ -335,7 +321,7 @@ protected:
 
 TEST_F(JobReaderFile, ReadsJobFromFileAndReportsMissingFile)
 {
-    const Bytes job = MakeJob(kGrayDocument).Whole();
+    const ByteVec job = MakeJob(kGrayDocument).Whole();
     const std::string szPath = (dir / "job.prn").string();
     FILE* fp = fopen(szPath.c_str(), "wb");
     ASSERT_NE(nullptr, fp);

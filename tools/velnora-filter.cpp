@@ -65,6 +65,7 @@
 
 #include "jobrecords.h"
 #include "rastertovelnora.h"
+#include "tempfile.h"
 #include "vnfiletool.h"
 #include "vnresource.h"
 
@@ -479,20 +480,6 @@ private:
     std::string path;
 };
 
-bool WriteAllTo(int fd, const uint8_t* p, size_t nBytes)
-{
-    while (nBytes > 0) {
-        const ssize_t n = write(fd, p, nBytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        nBytes -= size_t(n);
-    }
-    return true;
-}
-
 // The job's rc file: the queue's, a line feed if it lacks its last one, then the job's
 // "Key=Word" lines, which win because the last valid line of a key counts. 0, or 1
 // (reported).
@@ -514,14 +501,14 @@ int WriteJobRc(const std::string& queueRc, const std::vector<std::string>& lines
             return Fail("Cannot read the queue's settings " + Printable(queueRc, 200) + ": " + strerror(errno));
         if (n == 0)
             break;
-        if (!WriteAllTo(out.fd, buf, size_t(n)))
+        if (!WriteAll(out.fd, buf, size_t(n)))
             return Fail("Cannot write the job's settings: " + std::string(strerror(errno)));
         cLast = buf[n - 1];
     }
     std::string tail = cLast == '\n' ? "" : "\n";
     for (const std::string& line : lines)
         tail += line + "\n";
-    if (!WriteAllTo(out.fd, reinterpret_cast<const uint8_t*>(tail.data()), tail.size()))
+    if (!WriteAll(out.fd, reinterpret_cast<const uint8_t*>(tail.data()), tail.size()))
         return Fail("Cannot write the job's settings: " + std::string(strerror(errno)));
     return 0;
 }
@@ -670,7 +657,7 @@ int SpoolDocument(const std::vector<uint8_t>& head, int fd, const std::string& p
     Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.fd < 0)
         return Fail("Cannot spool the document: " + std::string(strerror(errno)));
-    if (!WriteAllTo(out.fd, head.data(), head.size()))
+    if (!WriteAll(out.fd, head.data(), head.size()))
         return Fail("Cannot spool the document: " + std::string(strerror(errno)));
     std::vector<uint8_t> buf(kPumpSize);
     for (;;) {
@@ -682,7 +669,7 @@ int SpoolDocument(const std::vector<uint8_t>& head, int fd, const std::string& p
             return Fail("Cannot read the document: " + std::string(strerror(errno)));
         if (result == ReadResult::kEnd)
             return 0;
-        if (!WriteAllTo(out.fd, buf.data(), nRead))
+        if (!WriteAll(out.fd, buf.data(), nRead))
             return Fail("Cannot spool the document: " + std::string(strerror(errno)));
     }
 }

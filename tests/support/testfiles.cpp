@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 TempDir::TempDir()
 {
@@ -126,6 +127,22 @@ std::vector<uint8_t> Concat(const std::vector<std::vector<uint8_t>>& parts)
 std::vector<uint8_t> Bytes(const std::string& text)
 {
     return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 32);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        throw std::runtime_error("deflate failed");
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }
 
 uint8_t GrayOfPixel(uint8_t r, uint8_t g, uint8_t b)

@@ -46,6 +46,8 @@ RgbImage SolidImage(int nWidth, int nHeight, uint8_t r, uint8_t g, uint8_t b);
 std::vector<uint8_t> PpmPage(const RgbImage& image);
 std::vector<uint8_t> Concat(const std::vector<std::vector<uint8_t>>& parts);
 std::vector<uint8_t> Bytes(const std::string& text);
+// One gzip member of the data (zlib's default level, window bits 31).
+std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data);
 
 // The printer's gray formula, written out independently of the filter.
 uint8_t GrayOfPixel(uint8_t r, uint8_t g, uint8_t b);
