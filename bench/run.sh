@@ -97,22 +97,7 @@ case " $inputs " in *" color "*) want_color=1 ;; esac
 if [ "$growth" -gt 0 ]; then want_text=1; fi
 
 # ---- packages ----------------------------------------------------------------
-need() {
-    local p missing=()
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}\n' "$p" 2> /dev/null | grep -q '^install ok installed$' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" = 0 ] && command -v apt-get > /dev/null; then
-        echo "installing ${missing[*]}" >&2
-        if DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" > /dev/null 2>&1 ||
-            { apt-get update -q > /dev/null 2>&1 &&
-                DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" > /dev/null; }; then
-            return 0
-        fi
-    fi
-    die "missing ${missing[*]}; run as root: apt-get install ${missing[*]}"
-}
+. "$root/scripts/need.sh"   # need PACKAGE...: installs what is missing
 pkgs=(gcc g++ make cmake zlib1g-dev libcups2-dev gzip coreutils)
 [ "$want_text" = 1 ] && pkgs+=(ghostscript valgrind)
 [ "$want_color" = 1 ] && pkgs+=(ghostscript ghostscript-doc)
