@@ -1,6 +1,7 @@
 #include "filterrun.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -43,6 +44,11 @@ FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList
     Start(FilterPath(), args, env, bDropOutput, false);
 }
 
+FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList& env, ChildStep pfnChildStep)
+{
+    Start(FilterPath(), args, env, false, false, pfnChildStep);
+}
+
 FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
                              bool bOwnGroup)
 {
@@ -50,12 +56,18 @@ FilterProcess::FilterProcess(const std::string& program, const std::vector<std::
 }
 
 void FilterProcess::Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
-                          bool bDropOutput, bool bOwnGroup)
+                          bool bDropOutput, bool bOwnGroup, ChildStep pfnChildStep)
 {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         return;
     std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin"};
+    // A sanitized build reports through its own options (a leak fails the run): they reach
+    // every program the tests start.
+    for (const char* pszName : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (const char* pszValue = getenv(pszName))
+            envStrings.push_back(std::string(pszName) + "=" + pszValue);
+    }
     for (const auto& [name, value] : env)
         envStrings.push_back(name + "=" + value);
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
@@ -79,6 +91,8 @@ void FilterProcess::Start(const std::string& program, const std::vector<std::str
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (pfnChildStep && !pfnChildStep())
+            _exit(126);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -22,12 +22,20 @@ struct FilterResult {
 
 using EnvList = std::vector<std::pair<std::string, std::string>>;
 
-// A running filter. The environment holds only PATH and what the caller gives.
+// A step run in the child just before exec (closing a descriptor, dropping privileges);
+// it may call only async-signal-safe functions and returns false when it failed.
+using ChildStep = bool (*)();
+
+// A running filter. The environment holds only PATH, the sanitizers' options when they are
+// set (ASAN_OPTIONS, UBSAN_OPTIONS, LSAN_OPTIONS) and what the caller gives.
 class FilterProcess {
 public:
     // bDropOutput: the reading end of standard output is closed at once, as by a printer
     // connection that has gone.
     FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput = false);
+    // Runs the filter with the step in the child before exec; the child exits 126 when the
+    // step fails.
+    FilterProcess(const std::vector<std::string>& args, const EnvList& env, ChildStep pfnChildStep);
     // Runs another program the same way. bOwnGroup puts it in a process group of its own,
     // as a spooler starts a filter, so that SignalGroup reaches it and nothing else.
     FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
@@ -54,7 +62,7 @@ public:
 
 private:
     void Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
-               bool bDropOutput, bool bOwnGroup);
+               bool bDropOutput, bool bOwnGroup, ChildStep pfnChildStep = nullptr);
 
     int nPid = -1;
     int fdIn = -1;

@@ -1,0 +1,185 @@
+// Faults around the filter, end to end through the built program: a standard output that
+// is closed, a TMPDIR it may not write, a staged-file name taken by another user's file,
+// input that stops in a page header, and PPM headers with absurd numbers.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "debugtool.h"
+#include "filterjob.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+bool CloseStandardOutput()
+{
+    return close(1) == 0;
+}
+
+bool BecomeNobody()
+{
+    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+// Removes the shared debug log at the end of a test that may have made it.
+class DebugLogGuard {
+public:
+    DebugLogGuard() : bExisted(access(kDebugLogPath, F_OK) == 0) {}
+    ~DebugLogGuard()
+    {
+        if (!bExisted)
+            unlink(kDebugLogPath);
+    }
+
+private:
+    bool bExisted;
+};
+
+}  // namespace
+
+class FaultTest : public FilterJobTest {
+protected:
+    // Lets another user read the fixture's files (the folder made by mkdtemp is 0700).
+    void OpenFixtureToOthers() { ASSERT_EQ(0, chmod(dir.Path().c_str(), 0755)); }
+};
+
+TEST_F(FaultTest, StandardOutputClosedAtStartIsAFailedJob)
+{
+    DebugLogGuard log;
+    FilterProcess filter(Args(), Env(), CloseStandardOutput);
+    filter.Write(Concat({PpmPage(Page(1)), PpmPage(Page(2))}));
+    const FilterResult result = filter.Wait(30s);   // a hang guard only
+    ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+    EXPECT_NE(0, result.nExitStatus);
+    EXPECT_NE(std::string::npos, result.err.find("ERROR: ")) << result.err;
+    ExpectNothingLeft(result.nPid);
+}
+
+TEST_F(FaultTest, UnwritableTmpdirPrintsEachPageOnce)
+{
+    // root writes into any folder: the filter then runs as nobody.
+    const bool bAsRoot = geteuid() == 0;
+    if (bAsRoot)
+        OpenFixtureToOthers();
+    const std::string readOnly = dir / "read-only";
+    MakeDirs(readOnly);
+    ASSERT_EQ(0, chmod(readOnly.c_str(), 0555));
+    WriteRc("Copies=3\n");
+    const RgbImage a = Page(1), b = Page(2);
+    FilterProcess filter(Args(), Env({{"TMPDIR", readOnly}}), bAsRoot ? BecomeNobody : nullptr);
+    filter.Write(Concat({PpmPage(a), PpmPage(b)}));
+    const FilterResult result = filter.Wait(30s);
+    ExpectNothingLeft(result.nPid);
+    EXPECT_EQ(std::vector<std::string>{}, ListDir(readOnly));
+    ASSERT_EQ(0, result.nExitStatus) << result.err;
+    EXPECT_EQ("ERROR: Unable to create a temporay file\nERROR: Unable to create a temporay file\n"
+              "INFO: The printer is ready to print.\n",
+              result.err);
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(2u, job.pages.size());
+    EXPECT_EQ(a.pixels, job.pages[0].pixels);
+    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+}
+
+TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWritten)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a file of another user";
+    OpenFixtureToOthers();
+    struct Case {
+        const char* pszWhat;
+        uid_t nPlantedBy;
+        ChildStep pfnRunAs;
+        bool bPrints;
+    };
+    // A filter that may not remove the name (sticky /tmp) cannot stage its page: the job
+    // is closed without it (its document is not even the sync word) and the message says
+    // why, yet the status is 0.
+    const Case cases[] = {
+        {"filter runs as root, file of nobody", kNobody, nullptr, true},
+        {"filter runs as nobody, file of root", 0, BecomeNobody, false},
+    };
+    const RgbImage a = Page(1), b = Page(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        FilterProcess filter(Args(), Env(), c.pfnRunAs);
+        const std::string planted = "/tmp/ec_tmppage_" + std::to_string(filter.Pid()) + "_1";
+        const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ASSERT_LE(0, fd);
+        ASSERT_EQ(0, fchmod(fd, 0666));   // writable by anyone: only the filter's care keeps it whole
+        ASSERT_EQ(ssize_t(7), write(fd, "theirs\n", 7));
+        ASSERT_EQ(0, fchown(fd, c.nPlantedBy, c.nPlantedBy));
+        filter.Write(Concat({PpmPage(a), PpmPage(b)}));
+        const FilterResult result = filter.Wait(30s);
+        struct stat st {};
+        const bool bStillThere = lstat(planted.c_str(), &st) == 0;
+        const bool bSameFile = [&] {
+            struct stat mine {};
+            return bStillThere && fstat(fd, &mine) == 0 && mine.st_ino == st.st_ino && mine.st_dev == st.st_dev;
+        }();
+        unlink(planted.c_str());
+        char content[64] = {};
+        const ssize_t nRead = pread(fd, content, sizeof content, 0);
+        close(fd);
+        EXPECT_EQ("theirs\n", std::string(content, size_t(std::max<ssize_t>(nRead, 0))));
+        EXPECT_TRUE(!bStillThere || bSameFile) << "a file of the filter's was left at the name";
+        ExpectNothingLeft(result.nPid);
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        if (!c.bPrints) {
+            EXPECT_EQ("ERROR: Initializing the printer for new page failed.\n"
+                      "INFO: The printer is ready to print.\n",
+                      result.err);
+            continue;
+        }
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(2u, job.pages.size()) << result.err;
+        EXPECT_EQ(a.pixels, job.pages[0].pixels);
+        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    }
+}
+
+TEST_F(FaultTest, InputEndingInALaterPageHeaderClosesTheJob)
+{
+    const RgbImage a = Page(1), b = Page(2);
+    for (const char* pszCut : {"P", "P6\n8 ", "P6\n8 6\n25"}) {
+        SCOPED_TRACE(pszCut);
+        const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b), Bytes(pszCut)}));
+        ASSERT_TRUE(result.bExited);
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ("Error: error occurred at print phase !!\nINFO: The printer is ready to print.\n", result.err);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(2u, job.pages.size());
+        EXPECT_EQ(a.pixels, job.pages[0].pixels);
+        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    }
+}
+
+TEST_F(FaultTest, HeaderNumbersNeverSizeThePage)
+{
+    // The page is the paper-information size, whatever the header says.
+    const RgbImage a = Page(1);
+    const std::vector<uint8_t>& pixels = a.pixels;
+    struct Case {
+        const char* pszWhat;
+        std::string header;
+    };
+    const Case cases[] = {
+        {"huge width and height", "P6\n99999999 99999999\n255\n"},
+        {"numbers past long", "P6\n99999999999999999999999999 99999999999999999999999999\n255\n"},
+        {"maximum past long", "P6\n8 6\n99999999999999999999999999\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = Run(Concat({Bytes(c.header), pixels}));
+        ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(1u, job.pages.size());
+        EXPECT_EQ(pixels, job.pages[0].pixels);
+    }
+}
