@@ -212,13 +212,18 @@ void do_compress_finish()
 
 // ---------------------------------------------------------------------------------------
 // Staged page files. Each is created afresh, never through a link and never by opening a
-// file someone else planted, and read back without following links.
+// file someone else planted: a descriptor of the file as created is kept and the page is
+// read back through it, never by its name, so whatever stands at the name later (a file
+// of another user in /tmp, a link) is never read into the printer's job.
 
 constexpr size_t kStagedNameBytes = 300;
 constexpr size_t kStagedBufferBytes = size_t(1) << 18;   // stdio buffer of a staged file
 static FILE* fin = nullptr;                   // staged file of the current page
 static char zzliblpbuf[kStagedNameBytes];     // name of the file being written
 static char zliblpbuf[kStagedNameBytes];      // name of the file being fed to the stream
+static int fdStaged = -1;                     // the newest staged file not yet fed, or -1
+static int64_t nStagedSeq = 0;                // its number
+static bool bSyncWordStaged = false;          // "RaS2" stands in a staged file of the job
 static DeviceRecord fallbackDevice;           // counters when the job has no device record
 
 static void FormatStagedName(char* pszBuf, int64_t nSeq)
@@ -226,33 +231,25 @@ static void FormatStagedName(char* pszBuf, int64_t nSeq)
     snprintf(pszBuf, kStagedNameBytes, "/tmp/ec_tmppage_%d_%lld", int(getpid()), static_cast<long long>(nSeq));
 }
 
-static FILE* CreateStagedFile(const char* pszName)
+// Creates the staged file for writing (fin) and a second descriptor of it for reading
+// it back; null when the name cannot be had.
+static FILE* CreateStagedFile(const char* pszName, int* pfdReadBack)
 {
     unlink(pszName);   // a stale entry, or a link: the name itself goes, never its target
     const int fd = open(pszName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return nullptr;
-    FILE* fp = fdopen(fd, "w+b");
+    const int fdReadBack = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    FILE* fp = fdReadBack >= 0 ? fdopen(fd, "w+b") : nullptr;
     if (!fp) {
+        if (fdReadBack >= 0)
+            close(fdReadBack);
         close(fd);
         unlink(pszName);
         return nullptr;
     }
     setvbuf(fp, nullptr, _IOFBF, kStagedBufferBytes);
-    return fp;
-}
-
-static FILE* OpenStagedForReading(const char* pszName)
-{
-    const int fd = open(pszName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    FILE* fp = fdopen(fd, "rb");
-    if (!fp) {
-        close(fd);
-        return nullptr;
-    }
-    setvbuf(fp, nullptr, _IOFBF, kStagedBufferBytes);
+    *pfdReadBack = fdReadBack;
     return fp;
 }
 
@@ -274,20 +271,26 @@ static bool WriteFin(const void* pData, size_t nLength)
     return false;
 }
 
-// Feeds a staged file through the gzip stream and removes it; false when it cannot be
-// opened (a missing file is never read).
-static bool FeedStagedFile(const char* pszName)
+// Feeds the kept staged file through the gzip stream from its start, then closes and
+// removes it. A read error loses page data and fails the job.
+static void FeedStagedFile()
 {
-    ffsrc = OpenStagedForReading(pszName);
-    if (!ffsrc)
-        return false;
-    do_compress();
-    if (ferror(ffsrc))
+    FormatStagedName(zliblpbuf, nStagedSeq);
+    ffsrc = lseek(fdStaged, 0, SEEK_SET) == 0 ? fdopen(fdStaged, "rb") : nullptr;
+    if (ffsrc) {
+        setvbuf(ffsrc, nullptr, _IOFBF, kStagedBufferBytes);
+        do_compress();
+        if (ferror(ffsrc))
+            bOutputBroken = true;
+        fclose(ffsrc);
+        ffsrc = nullptr;
+    } else {
+        close(fdStaged);
         bOutputBroken = true;
-    fclose(ffsrc);
-    ffsrc = nullptr;
-    unlink(pszName);
-    return true;
+        do_compress();   // a job's end still finishes the stream
+    }
+    fdStaged = -1;
+    unlink(zliblpbuf);
 }
 
 static DeviceRecord* Device(SendState* pState)
@@ -341,18 +344,18 @@ int16_t MBeginPage(JobSettings* pJob, SendState* pState)
     DeviceRecord* pDev = Device(pState);
     const int64_t nSeq = ++pDev->nPageFileSeq;
     FormatStagedName(zzliblpbuf, nSeq);
-    fin = CreateStagedFile(zzliblpbuf);
+    int fdReadBack = -1;
+    fin = CreateStagedFile(zzliblpbuf, &fdReadBack);
     if (!fin)
         return 1;
-    if (nSeq != 1) {
-        FormatStagedName(zliblpbuf, nSeq - 1);
-        if (!FeedStagedFile(zliblpbuf)) {
-            CloseFin();
-            unlink(zzliblpbuf);
+    if (fdStaged >= 0)
+        FeedStagedFile();   // the previous page is due
+    fdStaged = fdReadBack;
+    nStagedSeq = nSeq;
+    if (!bSyncWordStaged) {   // the job's first staged file opens the document
+        if (!WriteFin(kSyncWord, 4))
             return 1;
-        }
-    } else if (!WriteFin(kSyncWord, 4)) {
-        return 1;
+        bSyncWordStaged = true;
     }
     if (!(pState->nBlankFlags & kBlankPageSending) && skipBlankPagePrint(pJob, pState) == 1)
         return 0;
@@ -952,25 +955,22 @@ int16_t MBeginJob(JobSettings* pJob, SendState* pState)
     return 0;
 }
 
-int16_t MEndJob(SendState* pState)
+int16_t MEndJob(SendState*)
 {
     CloseFin();   // a page cut short by cancellation still ends the document
     bFinishzip = 1;
-    const int64_t nSeq = Device(pState)->nPageFileSeq;
-    if (nSeq > 0) {
-        FormatStagedName(zliblpbuf, nSeq);
-        if (!FeedStagedFile(zliblpbuf)) {
-            bOutputBroken = true;   // the last page is lost; the stream is still finished
-            do_compress();
-        }
-    } else {
-        // No page began: the document is the sync word alone.
+    if (fdStaged >= 0) {
+        FeedStagedFile();
+    } else if (!bSyncWordStaged) {
+        // No page was staged: the document is the sync word alone.
         char szSync[] = "RaS2";
         ffsrc = fmemopen(szSync, 4, "rb");
         do_compress();
         if (ffsrc)
             fclose(ffsrc);
         ffsrc = nullptr;
+    } else {
+        do_compress();   // everything staged was fed: the held rest ends the stream
     }
     do_compress_finish();
     WriteText(kUEL);

@@ -424,18 +424,20 @@ static int16_t SendInputPage(JobSettings* pJob, SendState* pState, int32_t nHand
 {
     const bool bUncollated = pState->nCollate == 0 && nCopies > 1;
     for (iCopy = 0; iCopy < nCopies; ++iCopy) {
+        if (bUncollated && iCopy > 0 && fdPageData < 0)
+            break;   // no copy to read back: the page is printed once
+        // The copy file is made once the page image has begun, so a SIGTERM that ends the
+        // first page's wait finds it and removes it.
+        int16_t nStatus = BeginPageData(pJob, nHandled * nCopies + iCopy + 1, pState);
+        if (nStatus != 0)
+            return nStatus;
         if (bUncollated && iCopy == 0) {
             fdPageData = myTempFd(tempFilename, sizeof tempFilename);
             if (fdPageData < 0)
                 fputs("ERROR: Unable to create a temporay file\n", stderr);
         } else if (bUncollated) {
-            if (fdPageData < 0)
-                break;   // no copy to read back: the page is printed once
             lseek(fdPageData, 0, SEEK_SET);
         }
-        int16_t nStatus = BeginPageData(pJob, nHandled * nCopies + iCopy + 1, pState);
-        if (nStatus != 0)
-            return nStatus;
         nStatus = SendPageData(pJob, pState);
         EndPageData(pJob, pState);
         if (bUncollated && iCopy == nCopies - 1)

@@ -97,8 +97,8 @@ TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWritten)
         bool bPrints;
     };
     // A filter that may not remove the name (sticky /tmp) cannot stage its page: the job
-    // is closed without it (its document is not even the sync word) and the message says
-    // why, yet the status is 0.
+    // is closed without it (its document is the sync word alone; the planted file is never
+    // read into it) and the message says why, as for any page that cannot begin.
     const Case cases[] = {
         {"filter runs as root, file of nobody", kNobody, nullptr, true},
         {"filter runs as nobody, file of root", 0, BecomeNobody, false},
@@ -133,6 +133,7 @@ TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWritten)
             EXPECT_EQ("ERROR: Initializing the printer for new page failed.\n"
                       "INFO: The printer is ready to print.\n",
                       result.err);
+            EXPECT_EQ(Bytes("RaS2"), ReadOutput(result).document);
             continue;
         }
         const VnJob job = ReadOutput(result);
