@@ -52,10 +52,11 @@ int ReadPpmFileHeader(FILE* fp)
         if (nLength == 0)
             return -1;   // white space may neither begin a header nor follow white space
         szToken[nLength] = '\0';
+        const int nTokenLength = nLength;   // a NUL byte may stand inside a token
         nLength = 0;
         switch (nField++) {
         case kFieldMagic:
-            if (szToken[0] != 'P' || szToken[1] != '6' || szToken[2] != '\0')
+            if (nTokenLength != 2 || szToken[0] != 'P' || szToken[1] != '6')
                 return -1;
             break;
         case kFieldWidth:

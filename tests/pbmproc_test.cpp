@@ -38,6 +38,7 @@ TEST(PpmHeader, GrammarTable)
         {"P5", "P5 8 6 255\n", -1, '8'},
         {"p6 in lower case", "p6 8 6 255\n", -1, '8'},
         {"magic with more after it", "P66 8 6 255\n", -1, '8'},
+        {"magic with a NUL byte after it", std::string("P6\0\2 8 6 255\n", 13), -1, '8'},
         {"end inside a header", "P6 8 6", -1, EOF},
         {"end inside a comment", "P6\n# no end", -1, EOF},
         {"end right after the magic", "P6", -1, EOF},
