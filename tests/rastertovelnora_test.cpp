@@ -237,14 +237,7 @@ TEST_F(PageLoopTest, UncollatedCopiesWithoutACopyFilePrintEachPageOnce)
     WriteRc("Copies=3\n");
     const RgbImage a = Page(1), b = Page(2);
     const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b)}), {{"TMPDIR", dir / "no-such-folder"}});
-    ASSERT_EQ(0, result.nExitStatus);
-    EXPECT_EQ("ERROR: Unable to create a temporay file\nERROR: Unable to create a temporay file\n"
-              "INFO: The printer is ready to print.\n",
-              result.err);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(2u, job.pages.size());
-    EXPECT_EQ(a.pixels, job.pages[0].pixels);
-    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    ExpectEachPageOnceWithoutCopyFile(result, a, b);
 }
 
 TEST_F(PageLoopTest, CopyFileGoesToTmpWhenTmpdirIsEmpty)

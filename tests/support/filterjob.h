@@ -81,6 +81,20 @@ protected:
         return job;
     }
 
+    // A job of pages a and b with uncollated copies whose copy file could not be made:
+    // each page is printed once, after one message for each.
+    static void ExpectEachPageOnceWithoutCopyFile(const FilterResult& result, const RgbImage& a, const RgbImage& b)
+    {
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ("ERROR: Unable to create a temporay file\nERROR: Unable to create a temporay file\n"
+                  "INFO: The printer is ready to print.\n",
+                  result.err);
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(2u, job.pages.size());
+        EXPECT_EQ(a.pixels, job.pages[0].pixels);
+        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    }
+
     RgbImage Page(uint8_t nSeed) const
     {
         return MakeImage(kPageWidth, kPageHeight, [nSeed](int x, int y, uint8_t* p) {
