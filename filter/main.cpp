@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "jobsettings.h"
 #include "rastertovelnora.h"
 
 int main(int argc, char** argv)

@@ -23,9 +23,7 @@ static char* ProcessNameBuffer(char** ppBuf)
     return *ppBuf;
 }
 
-// TMPDIR, or /tmp when it is unset or empty: an empty value must never put the file
-// at the root of the file system.
-static const char* TempDirectory()
+const char* TempDirectory()
 {
     const char* pszDir = getenv("TMPDIR");
     return (pszDir && *pszDir) ? pszDir : "/tmp";

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 
+// TMPDIR, or /tmp when it is unset or empty: an empty value must never put a file at the
+// root of the file system.
+const char* TempDirectory();
 // Creates a new empty file for reading and writing and writes its path into pszName
 // (a process-wide buffer when null); returns its descriptor, or -1.
 int myTempFd(char* pszName, size_t nSize);

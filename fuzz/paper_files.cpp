@@ -13,7 +13,7 @@
 
 #include "fuzz_support.h"
 #include "jobrecords.h"
-#include "rastertovelnora.h"
+#include "jobsettings.h"
 #include "vnresource.h"
 
 namespace {

@@ -6,29 +6,32 @@
 #include "vnfiletool.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "debugtool.h"
+#include "fileptr.h"
 #include "vnerror.h"
 
-// glibc's assertion report. <cassert> declares it only without NDEBUG, and the library's
-// contract checks stay on in release builds.
-extern "C" void __assert_fail(const char* pszCondition, const char* pszFile,
-                              unsigned int nLine, const char* pszFunction) noexcept
-    __attribute__((__noreturn__));
-
-// A caller's broken contract: stops the process with the standard assertion report,
-// which names the condition, this source and the function.
+// A caller's broken contract: stops the process with an assertion report that names the
+// condition, this source and the function. The checks stay on in release builds.
 #define VN_ASSERT(cond)                                                                   \
     ((cond) ? static_cast<void>(0)                                                        \
-            : __assert_fail(#cond, "../../src_header/vnfiletool", __LINE__, __func__))
+            : ContractBroken(#cond, "../../src_header/vnfiletool", __LINE__, __func__))
 
 namespace {
 
-struct FileCloser { void operator()(FILE* fp) const { fclose(fp); } };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+// Writes the report in the C library's assertion format, which administrators' log
+// filters know ("prog: file:line: function: Assertion `cond' failed."), and aborts.
+[[noreturn]] void ContractBroken(const char* pszCondition, const char* pszFile, unsigned int nLine,
+                                 const char* pszFunction)
+{
+    fprintf(stderr, "%s: %s:%u: %s: Assertion `%s' failed.\n", program_invocation_short_name, pszFile, nLine,
+            pszFunction, pszCondition);
+    abort();
+}
 
 constexpr int kLineSize = 1024;            // an rc line is read in pieces of 1023 characters
 constexpr size_t kMaxConstraintLen = 1024; // longest constraint string AddConstraint takes
@@ -112,12 +115,30 @@ bool ReadSectionLine(const char* pszLine, RcInfo* pRcInfo)
     return true;
 }
 
+// Splits "key=value" at the first "=" and looks the key up in the rows of pRcInfo. The
+// value is copied to pszValue, which must have room for as many characters as pszLine.
+// Results: the row number; -1 no row has the key; -2 the line has no "=" (nothing copied).
+int SearchParam(const RcInfo* pRcInfo, const char* pszLine, char* pszValue)
+{
+    const char* pEqual = strchr(pszLine, '=');
+    if (!pEqual)
+        return -2;
+    strcpy(pszValue, pEqual + 1);
+    size_t nKeyLen = static_cast<size_t>(pEqual - pszLine);
+    for (int nRow = 0; nRow < RowCount(pRcInfo); ++nRow) {
+        const char* pszName = pRcInfo->pParamTable[nRow].pszName;
+        if (pszName && strncmp(pszName, pszLine, nKeyLen) == 0 && pszName[nKeyLen] == '\0')
+            return nRow;
+    }
+    return -1;
+}
+
 // A "key=value" line: stores the value in the key's row. Lines without "=", unknown keys
 // and words of no choice are passed over; numbers are taken without a range check.
 void ApplyKeyLine(const char* pszLine, RcInfo* pRcInfo)
 {
     char szValue[kLineSize];
-    int nRow = ParamSearch(pszLine, szValue);
+    int nRow = SearchParam(pRcInfo, pszLine, szValue);
     if (nRow < 0 || nRow >= kParamCount)
         return;
     if (tblParamType[nRow] == kTypeNumber)
@@ -188,22 +209,10 @@ char* EraseSpace(char* pszText)
     return pszText;
 }
 
-// Splits "key=value" at the first "=" and looks the key up in g_rcInfo. The value is
-// copied to pszValue, which must have room for as many characters as pszLine. Results:
-// the row number; -1 no row has the key; -2 the line has no "=" (nothing copied).
+// Splits "key=value" at the first "=" and looks the key up in g_rcInfo; see SearchParam.
 int ParamSearch(const char* pszLine, char* pszValue)
 {
-    const char* pEqual = strchr(pszLine, '=');
-    if (!pEqual)
-        return -2;
-    strcpy(pszValue, pEqual + 1);
-    size_t nKeyLen = static_cast<size_t>(pEqual - pszLine);
-    for (int nRow = 0; nRow < RowCount(&g_rcInfo); ++nRow) {
-        const char* pszName = g_rcInfo.pParamTable[nRow].pszName;
-        if (pszName && strncmp(pszName, pszLine, nKeyLen) == 0 && pszName[nKeyLen] == '\0')
-            return nRow;
-    }
-    return -1;
+    return SearchParam(&g_rcInfo, pszLine, pszValue);
 }
 
 // Stores the number in the row's nValue as its low 16 bits. With bCheck the number

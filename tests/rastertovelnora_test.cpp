@@ -395,6 +395,7 @@ TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
 // ---------------------------------------------------------------------------------------
 // Settings conversion, in process
 
+#include "jobsettings.h"
 #include "rastertovelnora.h"
 #include "settings_fixture.h"
 

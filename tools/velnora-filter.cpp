@@ -64,7 +64,7 @@
 #include <vector>
 
 #include "jobrecords.h"
-#include "rastertovelnora.h"
+#include "jobsettings.h"
 #include "tempfile.h"
 #include "vnfiletool.h"
 #include "vnresource.h"
