@@ -1,38 +1,40 @@
-// rastertovelnora: the job driver. Owns start-up and the command line, the conversion of
-// the loaded settings into JobSettings, the paper files, and the page loop: the pages read
+// rastertovelnora: the job driver. Owns the command line and the page loop: the pages read
 // from the input, each sent as often as uncollated copies require (further copies read
 // back from a temporary copy file), and SIGTERM from the spooler. The SIGTERM handler only
-// notes the request; the loop cancels at its next safe point, where no write to the
-// printer and no compression step is under way.
+// notes the request; the loop stops at its next safe point, where no write to the printer
+// and no compression step is under way, and the job is closed in one place, CloseJob.
+// Every output operation is reached through fun_table.
 #include "rastertovelnora.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <unistd.h>
 
-#include "Mfunc.h"
-#include "compress.h"
-#include "option.h"
+#include "bandbuf.h"
+#include "debugtool.h"
 #include "pbmproc.h"
+#include "printerout.h"
 #include "send.h"
 #include "tempfile.h"
 #include "vnDriverModel.h"
+#include "vnRasterConv.h"
 #include "vnerror.h"
-#include "vnfiletool.h"
 
 volatile sig_atomic_t g_bCancelRequested = 0;
-int32_t nCopies = 1;
-int32_t iCopy = 0;
-int fdPageData = -1;
-char tempFilename[1024] = "";
 
-static bool bJobBegun = false;      // the begin-job operation has completed
-static bool bPixelsMissing = false; // the last page image had no pixel data at all
+static int32_t nCopies = 1;          // page images per input page, fixed at the first page
+static int32_t iCopy = 0;            // copy being sent; 0 reads from the input
+static int fdPageData = -1;          // the temporary copy file, or -1
+static char tempFilename[1024] = ""; // its path
+static bool bJobBegun = false;       // the begin-job operation has completed
+static bool bPixelsMissing = false;  // the last page image had no pixel data at all
+
+// A status that only the page loop's own steps return: a cancellation is due. It passes
+// up unchanged, with no message, to SendRasterDoc, which closes the job.
+constexpr int16_t kCancelled = -1;
 
 // ---------------------------------------------------------------------------------------
 // Start-up
@@ -90,6 +92,12 @@ static void IgnoreCancel()
     signal(SIGTERM, SIG_IGN);
 }
 
+// A safe point of the page loop: kCancelled once a cancellation is due, else 0.
+static int16_t CancelPoint()
+{
+    return g_bCancelRequested ? kCancelled : 0;
+}
+
 static void CloseCopyFile()
 {
     if (fdPageData < 0)
@@ -99,37 +107,12 @@ static void CloseCopyFile()
     fdPageData = -1;
 }
 
-// The closing sequence of a cancelled job: zero padding, the end of the compressed stream
-// and the PJL trailer. A job whose begin-job operation had not completed has nothing to
-// close: the printer gets no byte.
-[[noreturn]] static void RunCancellation(SendState* pState)
-{
-    IgnoreCancel();
-    CloseCopyFile();
-    if (bJobBegun) {
-        sendNULLData();
-        fun_table.pfnEndJob(pState);
-        psflush();
-    }
-    DestroySendBuf();
-    DestroyBandBuf();
-    DisposGrayMemory();
-    exit(0);
-}
-
-// A safe point of the page loop.
-static void CheckCancel(SendState* pState)
-{
-    if (g_bCancelRequested)
-        RunCancellation(pState);
-}
-
 // ---------------------------------------------------------------------------------------
 // Reading a band
 
 // Reads up to nBytes from the input in one block read. An interrupted read is a safe
-// point, not the end of the input: it resumes unless the job is being cancelled.
-static size_t ReadInputBand(FILE* fp, uint8_t* pBuf, size_t nBytes, SendState* pState)
+// point, not the end of the input: it resumes unless a cancellation is due.
+static size_t ReadInputBand(FILE* fp, uint8_t* pBuf, size_t nBytes)
 {
     size_t nDone = 0;
     for (;;) {
@@ -138,16 +121,20 @@ static size_t ReadInputBand(FILE* fp, uint8_t* pBuf, size_t nBytes, SendState* p
         if (nDone == nBytes || feof(fp) || !ferror(fp) || errno != EINTR)
             return nDone;
         clearerr(fp);
-        CheckCancel(pState);
+        if (CancelPoint() != 0)
+            return nDone;
     }
 }
 
-static bool ReadCopyFile(uint8_t* pBuf, size_t nBytes, SendState* pState)
+// Reads the band back from the copy file; false when it cannot be read whole or a
+// cancellation is due.
+static bool ReadCopyFile(uint8_t* pBuf, size_t nBytes)
 {
     while (nBytes > 0) {
         const ssize_t nRead = read(fdPageData, pBuf, nBytes);
         if (nRead < 0 && (errno == EINTR || errno == EAGAIN)) {
-            CheckCancel(pState);
+            if (CancelPoint() != 0)
+                return false;
             continue;
         }
         if (nRead <= 0)
@@ -158,28 +145,34 @@ static bool ReadCopyFile(uint8_t* pBuf, size_t nBytes, SendState* pState)
     return true;
 }
 
-// Fills the band buffer for the copy being sent: 0 filled, 1 failed (reported), 2 no
-// pixel data at all for this page image (reported).
-static int FillBand(JobSettings* pJob, SendState* pState, size_t nBytes)
+enum class Fill { kFilled, kFailed, kNoPixels, kCancelled };
+
+// Fills the band buffer for the copy being sent. kFailed and kNoPixels are reported.
+static Fill FillBand(JobSettings* pJob, size_t nBytes)
 {
     if (iCopy != 0) {
-        if (fdPageData >= 0 && ReadCopyFile(Planes[0], nBytes, pState))
-            return 0;
-        fputs("ERROR: Reading raster data from temporary file failed!\n", stderr);
-        return 1;
+        const bool bRead = fdPageData >= 0 && ReadCopyFile(Planes[0], nBytes);
+        if (CancelPoint() != 0)
+            return Fill::kCancelled;
+        if (bRead)
+            return Fill::kFilled;
+        VnMessage(kMsgCopyFileNotRead);
+        return Fill::kFailed;
     }
-    const size_t nRead = ReadInputBand(pJob->pInputFile, Planes[0], nBytes, pState);
+    const size_t nRead = ReadInputBand(pJob->pInputFile, Planes[0], nBytes);
+    if (CancelPoint() != 0)
+        return Fill::kCancelled;
     if (nRead == 0) {
-        fputs("ERROR:   Reading pixels failed\n", stderr);
-        return 2;
+        VnMessage(kMsgPixelsMissing);
+        return Fill::kNoPixels;
     }
     memset(Planes[0] + nRead, 0, nBytes - nRead);   // a short page ends in zero bytes
     // The whole band goes to the copy file, zeros of a short read included.
     if (fdPageData >= 0 && !WriteAll(fdPageData, Planes[0], nBytes)) {
-        fputs("ERROR: Writing raster data to temporary file failed,just ONE copy will be printed!\n", stderr);
+        VnMessage(kMsgCopyFileNotWritten);
         CloseCopyFile();
     }
-    return 0;
+    return Fill::kFilled;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -188,17 +181,19 @@ static int FillBand(JobSettings* pJob, SendState* pState, size_t nBytes)
 int16_t BeginPageData(JobSettings* pJob, int32_t nPageNumber, SendState* pState)
 {
     InstallCancelHandler();
-    CheckCancel(pState);
+    if (CancelPoint() != 0)
+        return kCancelled;
     pState->nBandIndex = 0;
     if (nPageNumber == 1) {
-        const int16_t nStatus = MBeginJob(pJob, pState);
+        const int16_t nStatus = fun_table.pfnBeginJob(pJob, pState);
         if (nStatus != 0) {
-            fprintf(stderr, "%s%s", "ERROR: ", "Initializing printer for new job failed.\n");
+            VnMessage(kMsgNewJobFailed);
             return nStatus;
         }
         bJobBegun = true;
     }
-    CheckCancel(pState);
+    if (CancelPoint() != 0)
+        return kCancelled;
     ++pState->nPageCount;
     return 0;
 }
@@ -215,23 +210,26 @@ int16_t SendPageData(JobSettings* pJob, SendState* pState)
         // Every byte of the band is filled below, so the buffer needs no zeroing first.
         if (CreateBandBuf(uint64_t(pJob->nBytesPerLine), nBandLines, false) != 0)
             return 1;
-        const int nFill = FillBand(pJob, pState, size_t(nBandLines) * size_t(pJob->nBytesPerLine));
-        if (nFill != 0) {
+        const Fill fill = FillBand(pJob, size_t(nBandLines) * size_t(pJob->nBytesPerLine));
+        if (fill != Fill::kFilled) {
             DestroyBandBuf();
-            bPixelsMissing = nFill == 2;
-            return nFill == 2 ? nStatus : 1;
+            bPixelsMissing = fill == Fill::kNoPixels;
+            return fill == Fill::kNoPixels ? nStatus : fill == Fill::kCancelled ? kCancelled : 1;
         }
-        CheckCancel(pState);
+        if (CancelPoint() != 0)
+            return kCancelled;
         nStatus = fun_table.pfnBeginPage(pJob, pState);
         if (nStatus != 0) {
-            fprintf(stderr, "%s%s", "ERROR: ", "Initializing the printer for new page failed.\n");
+            VnMessage(kMsgNewPageFailed);
             DestroyBandBuf();
             return nStatus;
         }
-        CheckCancel(pState);
+        if (CancelPoint() != 0)
+            return kCancelled;
         nStatus = fun_table.pfnSendBandData(pJob, pState);
         DestroyBandBuf();
-        CheckCancel(pState);
+        if (CancelPoint() != 0)
+            return kCancelled;
         nBandLines = pState->nBandLines;
         ++pState->nBandIndex;
         nLinesDone += nBandLines;
@@ -247,36 +245,78 @@ int16_t EndPageData(JobSettings* pJob, SendState* pState)
     if (nStatus == 0) {
         psflush();
         IgnoreCancel();
-        CheckCancel(pState);   // a request that came while the page was being sent
     }
     return nStatus;
+}
+
+// Sends the kept blank page when its period is due. No job keeps one (the begin-job
+// operation sets the period to -1), so the page loop does not call it.
+int16_t SendBlankPageEND(SendState* pState, JobSettings* pJob)
+{
+    Debug_printf("SendBlankPageEND 1\n");
+    pState->nBlankFlags &= ~kBlankPageFound;
+    if (!(pState->nBlankFlags & kBlankPageKept))
+        return 0;
+    if (pState->nBlankPeriod == 0 || int16_t(pState->nPageCount) % pState->nBlankPeriod != 0)
+        return 0;
+    if (pState->nNonBlankCount % 2 == 0)
+        return 0;
+    if (pJob->nDuplex != 1)
+        return 0;
+    pState->nBlankFlags |= kBlankPageSending;
+    const uint64_t nBytes = uint64_t(pJob->nBytesPerLine) * uint64_t(pJob->page.nPageHeight);
+    if (CreateBandBuf(pJob->nBytesPerLine, pJob->page.nPageHeight) != 0)
+        return 1;
+    int16_t nStatus = fun_table.pfnBeginPage(pJob, pState);
+    if (nStatus != 0) {
+        VnMessage(kMsgNewPageFailed);
+        DestroyBandBuf();
+        return nStatus;
+    }
+    if (blankPagePtr)
+        memcpy(Planes[0], blankPagePtr, nBytes);
+    nStatus = fun_table.pfnSendBandData(pJob, pState);
+    DestroyBandBuf();
+    if (nStatus != 0)
+        return nStatus;
+    nStatus = fun_table.pfnEndPage(pJob, pState);
+    if (nStatus != 0)
+        return nStatus;
+    if (!(pState->nBlankFlags & kBlankKeepCount))
+        pState->nNonBlankCount = 0;
+    pState->nBlankFlags &= ~kBlankPageSending;
+    return 0;
 }
 
 // ---------------------------------------------------------------------------------------
 // The page loop
 
 // Sends one input page as often as the copies require: 0 to go on with the next page,
-// otherwise the status that ends the job.
+// otherwise the status that ends the job (kCancelled for a cancellation).
 static int16_t SendInputPage(JobSettings* pJob, SendState* pState, int32_t nHandled)
 {
     const bool bUncollated = pState->nCollate == 0 && nCopies > 1;
     for (iCopy = 0; iCopy < nCopies; ++iCopy) {
         if (bUncollated && iCopy > 0 && fdPageData < 0)
             break;   // no copy to read back: the page is printed once
-        // The copy file is made once the page image has begun, so a SIGTERM that ends the
-        // first page's wait finds it and removes it.
+        // The copy file is made once the page image has begun, so a cancellation that
+        // ends the first page's wait finds it and removes it.
         int16_t nStatus = BeginPageData(pJob, nHandled * nCopies + iCopy + 1, pState);
         if (nStatus != 0)
             return nStatus;
         if (bUncollated && iCopy == 0) {
             fdPageData = myTempFd(tempFilename, sizeof tempFilename);
             if (fdPageData < 0)
-                fputs("ERROR: Unable to create a temporay file\n", stderr);
+                VnMessage(kMsgCopyFileNotMade);
         } else if (bUncollated) {
             lseek(fdPageData, 0, SEEK_SET);
         }
         nStatus = SendPageData(pJob, pState);
+        if (nStatus == kCancelled)
+            return kCancelled;
         EndPageData(pJob, pState);
+        if (CancelPoint() != 0)
+            return kCancelled;   // a request that came while the page was being sent
         if (bUncollated && iCopy == nCopies - 1)
             CloseCopyFile();
         if (nStatus != 0)
@@ -290,37 +330,56 @@ static int16_t SendInputPage(JobSettings* pJob, SendState* pState, int32_t nHand
     return 0;
 }
 
-// Closes a job that began: the last page, the end of the stream and the trailer.
-static int16_t FinishJob(SendState* pState)
+enum class JobEnd { kNoPages, kFinished, kCancelled };
+
+// Closes the job, the one place where every job ends. A job that began gets its last
+// page, the end of the compressed stream and the PJL trailer; a cancelled one gets the
+// zero padding ahead of them and no message; a job that never began gets no byte.
+static int16_t CloseJob(SendState* pState, JobEnd end)
 {
+    if (end == JobEnd::kCancelled)
+        IgnoreCancel();
     CloseCopyFile();
-    if (bJobBegun)
-        MEndJob(pState);
+    if (bJobBegun) {
+        if (end == JobEnd::kCancelled)
+            sendNULLData();
+        fun_table.pfnEndJob(pState);
+    }
     psflush();
     DestroySendBuf();
+    DestroyBandBuf();
+    DisposGrayMemory();
     ResetFunctionTable();
+    switch (end) {
+    case JobEnd::kCancelled:
+        return 0;
+    case JobEnd::kNoPages:
+        VnMessage(kMsgNoPages);
+        return 1;
+    case JobEnd::kFinished:
+        break;
+    }
     if (IsOutputBroken()) {
-        fprintf(stderr, "%s%s", "ERROR: ", "Sending the job to the printer failed.\n");
+        VnMessage(kMsgSendFailed);
         return 1;
     }
-    fprintf(stderr, "%s%s", "INFO: ", "The printer is ready to print.\n");
+    VnMessage(kMsgPrinterReady);
     return 0;
 }
 
 int16_t SendRasterDoc(JobSettings* pJob)
 {
-    SendState state;
-    memset(&state, 0, sizeof state);
+    SendState state{};
     // A printer connection that goes away is a failed write, not the end of the process.
     signal(SIGPIPE, SIG_IGN);
     int16_t nStatus = SetFunctionTable();
     if (nStatus != 0) {
-        fprintf(stderr, "%s%s", "ERROR: ", "Setting function table failed!\n");
+        VnMessage(kMsgFunctionTableFailed);
         return nStatus;
     }
     nStatus = CreateSendBuf(&state);
     if (nStatus != 0) {
-        fputs("molloc fasle\n", stderr);
+        VnMessage(kMsgSendBufFailed);
         return nStatus;
     }
     int32_t nHandled = 0;
@@ -338,11 +397,7 @@ int16_t SendRasterDoc(JobSettings* pJob)
             break;
         ++nHandled;
     }
-    if (nHandled == 0 && !bJobBegun) {
-        DestroySendBuf();
-        ResetFunctionTable();
-        fprintf(stderr, "%s%s", "ERROR: ", "No pages found!\n");
-        return 1;
-    }
-    return FinishJob(&state);
+    if (g_bCancelRequested)
+        return CloseJob(&state, JobEnd::kCancelled);
+    return CloseJob(&state, nHandled == 0 && !bJobBegun ? JobEnd::kNoPages : JobEnd::kFinished);
 }

@@ -1,5 +1,5 @@
-// rastertovelnora: the job driver. Owns start-up and the command line, the settings
-// conversion, the paper files, and the page loop with its copies and cancellation.
+// rastertovelnora: the job driver. Owns the command line and the page loop with its copies
+// and cancellation.
 #pragma once
 
 #include <csignal>
@@ -14,11 +14,10 @@ int16_t SendRasterDoc(JobSettings* pJob);
 int16_t BeginPageData(JobSettings* pJob, int32_t nPageNumber, SendState* pState);
 int16_t SendPageData(JobSettings* pJob, SendState* pState);
 int16_t EndPageData(JobSettings* pJob, SendState* pState);
+// Inserts the kept blank page when its period is due; 0 or the failing status. No job
+// keeps one, so the page loop does not call it.
+int16_t SendBlankPageEND(SendState* pState, JobSettings* pJob);
 // SIGTERM handler: only notes the request; the page loop cancels at its next safe point.
 void CancelJob(int nSignal);
 
-extern volatile sig_atomic_t g_bCancelRequested;
-extern int32_t nCopies;      // page images per input page, fixed at the first page
-extern int32_t iCopy;        // copy being sent; 0 reads from the input
-extern int fdPageData;       // the temporary copy file, or -1
-extern char tempFilename[1024];
+extern volatile sig_atomic_t g_bCancelRequested;   // set by CancelJob

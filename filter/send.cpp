@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Mfunc.h"
+#include "lineencoder.h"
+#include "printerout.h"
+#include "vnerror.h"
 
-int model_language = 5;            // the model's language code; 0 unknown, 10 no records
-DeviceRecord* tmppdev = nullptr;   // the job's device record
-BandSurface* tmppso = nullptr;     // the job's band surface
-PrintRecord* pPrint = nullptr;     // the job's printable area
+int model_language = 5;                   // the model's language code; 0 unknown, 10 no records
+static DeviceRecord* tmppdev = nullptr;   // the job's device record, also SendState.pDevice
+static BandSurface* tmppso = nullptr;     // the job's band surface, also SendState.pSurface
+static PrintRecord* pPrint = nullptr;     // the job's printable area, also SendState.pPrintInfo
 
 constexpr int kModelUnknown = 0;
 constexpr int kModelWithoutRecords = 10;
@@ -28,7 +30,7 @@ static T* AllocateRecord()
 int16_t CreateSendBuf(SendState* pState)
 {
     if (model_language == kModelUnknown) {
-        fprintf(stderr, "%s%s", "ERROR: ", "Unknown printer model.\n");
+        VnMessage(kMsgUnknownModel);
         return 1;
     }
     if (model_language == kModelWithoutRecords)

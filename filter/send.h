@@ -1,5 +1,5 @@
-// send: the output's send buffers and device state. Owns the three device records
-// (tmppdev, tmppso, pPrint), model_language and the cancellation padding.
+// send: the output's send buffers and device state. Owns the three device records, which
+// the job reaches through SendState, model_language and the cancellation padding.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,6 @@
 #include "pdef0.h"
 
 extern int model_language;      // 5: every job allocates the records
-extern DeviceRecord* tmppdev;
-extern BandSurface* tmppso;
-extern PrintRecord* pPrint;
 
 constexpr int kNullDataBytes = 5768;   // zero bytes sent ahead of a cancelled job's end
 

@@ -1,17 +1,15 @@
 // vnRasterConv: blank-page skipping. The begin-page and band-data operations ask
 // skipBlankPagePrint whether the page image in the band buffer is all white and to be left
-// out. A kept blank page for later insertion (SendBlankPageEND) needs a blank period above
-// 1, and every job sets it to -1, so in practice a blank page is simply left out.
+// out. It only reads the band buffer and the settings: it calls no output operation. A
+// kept blank page for later insertion (the page loop's SendBlankPageEND) needs a blank
+// period above 1, and every job sets it to -1, so in practice a blank page is left out.
 #include "vnRasterConv.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "compress.h"
-#include "debugtool.h"
+#include "bandbuf.h"
 #include "option.h"
-#include "vnDriverModel.h"
 
 uint8_t* blankPagePtr = nullptr;
 
@@ -78,41 +76,4 @@ int16_t skipBlankPagePrint(JobSettings* pJob, SendState* pState)
     if (pJob->nDuplex == 1 && pState->nBlankPeriod > 1)
         KeepBlankPage(Planes[0], nBytes, pState);
     return 1;
-}
-
-int16_t SendBlankPageEND(SendState* pState, JobSettings* pJob)
-{
-    Debug_printf("SendBlankPageEND 1\n");
-    pState->nBlankFlags &= ~kBlankPageFound;
-    if (!(pState->nBlankFlags & kBlankPageKept))
-        return 0;
-    if (pState->nBlankPeriod == 0 || int16_t(pState->nPageCount) % pState->nBlankPeriod != 0)
-        return 0;
-    if (pState->nNonBlankCount % 2 == 0)
-        return 0;
-    if (pJob->nDuplex != 1)
-        return 0;
-    pState->nBlankFlags |= kBlankPageSending;
-    const uint64_t nBytes = uint64_t(pJob->nBytesPerLine) * uint64_t(pJob->page.nPageHeight);
-    if (CreateBandBuf(pJob->nBytesPerLine, pJob->page.nPageHeight) != 0)
-        return 1;
-    int16_t nStatus = fun_table.pfnBeginPage(pJob, pState);
-    if (nStatus != 0) {
-        fprintf(stderr, "%s%s", "ERROR: ", "Initializing the printer for new page failed.\n");
-        DestroyBandBuf();
-        return nStatus;
-    }
-    if (blankPagePtr)
-        memcpy(Planes[0], blankPagePtr, nBytes);
-    nStatus = fun_table.pfnSendBandData(pJob, pState);
-    DestroyBandBuf();
-    if (nStatus != 0)
-        return nStatus;
-    nStatus = fun_table.pfnEndPage(pJob, pState);
-    if (nStatus != 0)
-        return nStatus;
-    if (!(pState->nBlankFlags & kBlankKeepCount))
-        pState->nNonBlankCount = 0;
-    pState->nBlankFlags &= ~kBlankPageSending;
-    return 0;
 }

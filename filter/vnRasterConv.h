@@ -10,7 +10,5 @@ extern uint8_t* blankPagePtr;   // a kept blank page image; null in every job
 
 // 1 when "VNSkipBlank" is "ON" and every byte of the page image is 0xFF, else 0.
 int16_t skipBlankPagePrint(JobSettings* pJob, SendState* pState);
-// Inserts the kept blank page when its period is due; 0 or the failing status.
-int16_t SendBlankPageEND(SendState* pState, JobSettings* pJob);
 // True when the nBytes bytes at pData are all 0xFF (32-bit units, then the tail).
 bool IsAllWhite(const uint8_t* pData, uint64_t nBytes);

@@ -1,4 +1,5 @@
-// vnerror: the error codes of start-up and page input and their messages. Keeps no
+// vnerror: the error codes of start-up and page input and their messages, and the
+// messages of the page loop and the output. Keeps no
 // state; every start-up step reports through VnError and passes its code on.
 #include "vnerror.h"
 
@@ -28,7 +29,31 @@ constexpr ErrorMessage tblErrorMessage[] = {
     {"Error: %s :out of setting range !!\n", "Error: out of setting range !!\n"},
 };
 
+// Indexed by VnMessageId.
+constexpr const char* tblVnMessage[] = {
+    "ERROR: Setting function table failed!\n",
+    "molloc fasle\n",
+    "ERROR: Unknown printer model.\n",
+    "ERROR: No pages found!\n",
+    "ERROR: Initializing printer for new job failed.\n",
+    "ERROR: Initializing the printer for new page failed.\n",
+    "Invalid Parameter(s).\n",
+    "ERROR: Insufficient memory!\n",
+    "ERROR:   Reading pixels failed\n",
+    "ERROR: Unable to create a temporay file\n",
+    "ERROR: Writing raster data to temporary file failed,just ONE copy will be printed!\n",
+    "ERROR: Reading raster data from temporary file failed!\n",
+    "ERROR: Sending the job to the printer failed.\n",
+    "INFO: The printer is ready to print.\n",
+};
+static_assert(std::size(tblVnMessage) == kMsgPrinterReady + 1);
+
 }  // namespace
+
+void VnMessage(VnMessageId nId)
+{
+    fputs(tblVnMessage[nId], stderr);
+}
 
 int32_t VnError(uint32_t nCode, const char* pszText)
 {

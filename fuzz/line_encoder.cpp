@@ -9,7 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "Mfunc.h"
+#include "lineencoder.h"
+#include "graycvt.h"
 #include "fuzz_support.h"
 
 namespace {

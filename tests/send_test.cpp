@@ -31,10 +31,8 @@ TEST(SendBuffers, FollowTheModelLanguage)
         EXPECT_EQ(c.nStatus, CreateSendBuf(&st));
         EXPECT_EQ(c.pszErr, testing::internal::GetCapturedStderr());
         EXPECT_EQ(c.bRecords, st.pDevice != nullptr && st.pSurface != nullptr && st.pPrintInfo != nullptr);
-        EXPECT_EQ(st.pDevice, tmppdev);
         DestroySendBuf();
-        DestroySendBuf();
-        EXPECT_EQ(nullptr, tmppdev);
+        DestroySendBuf();   // safe to call twice
     }
     model_language = 5;
 }

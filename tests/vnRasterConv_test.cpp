@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "compress.h"
+#include "bandbuf.h"
 #include "settings_fixture.h"
 #include "vnRasterConv.h"
 

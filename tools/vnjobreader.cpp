@@ -32,16 +32,8 @@ constexpr std::string_view kPjlPrefix = "@PJL";
 constexpr std::string_view kEnterLine = "@PJL ENTER LANGUAGE=PWGRASTER";
 constexpr std::string_view kEojPrefix = "@PJL EOJ NAME=\"";
 constexpr std::string_view kGzipMagic = "\x1f\x8b";
-constexpr std::string_view kSyncWord = "RaS2";
+constexpr std::string_view kSyncWordText = pwg::kSyncWord;
 constexpr std::string_view kPwgRaster = "PwgRaster";
-
-// Offsets in the page header.
-constexpr size_t kPwgMediaType = 128, kPwgStringSize = 64;
-constexpr size_t kPwgHWResolutionX = 276, kPwgHWResolutionY = 280;
-constexpr size_t kPwgPageSizeX = 352, kPwgPageSizeY = 356;
-constexpr size_t kPwgWidth = 372, kPwgHeight = 376;
-constexpr size_t kPwgBitsPerColor = 384, kPwgBitsPerPixel = 388, kPwgBytesPerLine = 392;
-constexpr size_t kPwgColorSpace = 400, kPwgNumColors = 420;
 
 constexpr uint8_t kControlNever = 0x80;    // PackBits control byte that is never written
 constexpr uint64_t kRunPixelsMax = 128;    // pixels one PackBits run covers at most
@@ -228,16 +220,11 @@ static bool InflateGzipStream(Bytes job, size_t nStart, VnJob* pJob, size_t* pnE
 
 // ---- PWG raster document ----
 
-static uint32_t GetBE32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 // A 64-byte string field: the bytes before its NUL. False when the field has no NUL.
 static bool GetPwgString(const PwgPage* pPage, size_t nOffset, std::string* psz)
 {
     const char* pField = reinterpret_cast<const char*>(pPage->header.data() + nOffset);
-    const void* pNul = std::memchr(pField, 0, kPwgStringSize);
+    const void* pNul = std::memchr(pField, 0, pwg::kStringBytes);
     if (!pNul)
         return false;
     psz->assign(pField, static_cast<const char*>(pNul));
@@ -260,17 +247,17 @@ static uint64_t MinPageRecordBytes(const PwgPage* pPage)
 static bool CheckPageGeometry(const PwgPage* pPage, size_t nPos, size_t nBytesLeft, JobReadError* pErr)
 {
     if (pPage->nBitsPerColor != 8)
-        return FailInDocument(pErr, nPos + kPwgBitsPerColor, "BitsPerColor 8");
+        return FailInDocument(pErr, nPos + pwg::kBitsPerColor, "BitsPerColor 8");
     if (pPage->nBitsPerPixel != 8 && pPage->nBitsPerPixel != 24)
-        return FailInDocument(pErr, nPos + kPwgBitsPerPixel, "BitsPerPixel 8 or 24");
+        return FailInDocument(pErr, nPos + pwg::kBitsPerPixel, "BitsPerPixel 8 or 24");
     if (pPage->nWidth == 0)
-        return FailInDocument(pErr, nPos + kPwgWidth, "a non-zero Width");
+        return FailInDocument(pErr, nPos + pwg::kWidth, "a non-zero Width");
     if (pPage->nHeight == 0)
-        return FailInDocument(pErr, nPos + kPwgHeight, "a non-zero Height");
+        return FailInDocument(pErr, nPos + pwg::kHeight, "a non-zero Height");
     if (uint64_t(pPage->nWidth) * (pPage->nBitsPerPixel / 8) != pPage->nBytesPerLine)
-        return FailInDocument(pErr, nPos + kPwgBytesPerLine, "BytesPerLine equal to Width x BitsPerPixel / 8");
+        return FailInDocument(pErr, nPos + pwg::kBytesPerLine, "BytesPerLine equal to Width x BitsPerPixel / 8");
     if (MinPageRecordBytes(pPage) > nBytesLeft)
-        return FailInDocument(pErr, nPos + kPwgWidth, "a Width and Height whose lines fit the rest of the document");
+        return FailInDocument(pErr, nPos + pwg::kWidth, "a Width and Height whose lines fit the rest of the document");
     return true;
 }
 
@@ -284,19 +271,19 @@ static bool ReadPageHeader(Bytes doc, size_t nPos, PwgPage* pPage, JobReadError*
     pPage->nDocOffset = nPos;
     if (!GetPwgString(pPage, 0, &pPage->szPwgRaster) || pPage->szPwgRaster != kPwgRaster)
         return FailInDocument(pErr, nPos, "the string \"PwgRaster\" opening the page header");
-    if (!GetPwgString(pPage, kPwgMediaType, &pPage->szMediaType))
-        return FailInDocument(pErr, nPos + kPwgMediaType, "a MediaType ending in NUL within its 64 bytes");
-    pPage->nHWResolutionX = GetBE32(pHeader + kPwgHWResolutionX);
-    pPage->nHWResolutionY = GetBE32(pHeader + kPwgHWResolutionY);
-    pPage->nPageSizeX = GetBE32(pHeader + kPwgPageSizeX);
-    pPage->nPageSizeY = GetBE32(pHeader + kPwgPageSizeY);
-    pPage->nWidth = GetBE32(pHeader + kPwgWidth);
-    pPage->nHeight = GetBE32(pHeader + kPwgHeight);
-    pPage->nBitsPerColor = GetBE32(pHeader + kPwgBitsPerColor);
-    pPage->nBitsPerPixel = GetBE32(pHeader + kPwgBitsPerPixel);
-    pPage->nBytesPerLine = GetBE32(pHeader + kPwgBytesPerLine);
-    pPage->nColorSpace = GetBE32(pHeader + kPwgColorSpace);
-    pPage->nNumColors = GetBE32(pHeader + kPwgNumColors);
+    if (!GetPwgString(pPage, pwg::kMediaType, &pPage->szMediaType))
+        return FailInDocument(pErr, nPos + pwg::kMediaType, "a MediaType ending in NUL within its 64 bytes");
+    pPage->nHWResolutionX = pwg::GetBE32(pHeader + pwg::kHWResX);
+    pPage->nHWResolutionY = pwg::GetBE32(pHeader + pwg::kHWResY);
+    pPage->nPageSizeX = pwg::GetBE32(pHeader + pwg::kPageSizeX);
+    pPage->nPageSizeY = pwg::GetBE32(pHeader + pwg::kPageSizeY);
+    pPage->nWidth = pwg::GetBE32(pHeader + pwg::kWidth);
+    pPage->nHeight = pwg::GetBE32(pHeader + pwg::kHeight);
+    pPage->nBitsPerColor = pwg::GetBE32(pHeader + pwg::kBitsPerColor);
+    pPage->nBitsPerPixel = pwg::GetBE32(pHeader + pwg::kBitsPerPixel);
+    pPage->nBytesPerLine = pwg::GetBE32(pHeader + pwg::kBytesPerLine);
+    pPage->nColorSpace = pwg::GetBE32(pHeader + pwg::kColorSpace);
+    pPage->nNumColors = pwg::GetBE32(pHeader + pwg::kNumColors);
     return CheckPageGeometry(pPage, nPos, doc.size() - nPos - kPwgHeaderSize, pErr);
 }
 
@@ -403,9 +390,9 @@ bool ReadPwgDocument(const uint8_t* pData, size_t nSize, std::vector<PwgPage>* p
     assert(pData || nSize == 0);
     pPages->clear();
     Bytes doc(pData, nSize);
-    if (!HasAt(doc, 0, kSyncWord))
+    if (!HasAt(doc, 0, kSyncWordText))
         return FailInDocument(pErr, 0, "the sync word \"RaS2\"");
-    size_t nPos = kSyncWord.size();
+    size_t nPos = kSyncWordText.size();
     while (nPos < doc.size()) {
         PwgPage page;
         if (!ReadPageHeader(doc, nPos, &page, pErr))

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-constexpr size_t kPwgHeaderSize = 1796;
+#include "pwgheader.h"
+
+constexpr size_t kPwgHeaderSize = pwg::kHeaderBytes;
 
 // Where a job stops being well formed: the byte offset (in the job file, or in the
 // decompressed document for errors inside it) and what was expected there.

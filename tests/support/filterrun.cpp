@@ -8,6 +8,9 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
+#include <fstream>
+#include <gtest/gtest.h>
 
 const char* FilterPath()
 {
@@ -197,6 +200,20 @@ bool FilterProcess::WaitForOutput(size_t nBytes, std::chrono::milliseconds timeo
     return false;
 }
 
+// VELNORA_TEST_JOBS=DIR keeps every job the tests receive as DIR/<suite>.<test>.<n>,
+// so that the jobs of two builds can be compared byte for byte.
+static void KeepJob(const std::vector<uint8_t>& job)
+{
+    const char* pszDir = getenv("VELNORA_TEST_JOBS");
+    const auto* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!pszDir || !*pszDir || !pInfo || job.empty())
+        return;
+    static std::atomic<int> nKept{0};
+    const std::string path = std::string(pszDir) + "/" + pInfo->test_suite_name() + "." + pInfo->name() + "." +
+                             std::to_string(nKept++);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), std::streamsize(job.size()));
+}
+
 FilterResult FilterProcess::Wait(std::chrono::milliseconds timeout)
 {
     FilterResult result;
@@ -226,6 +243,7 @@ FilterResult FilterProcess::Wait(std::chrono::milliseconds timeout)
     result.nSignal = WIFSIGNALED(nStatus) ? WTERMSIG(nStatus) : 0;
     result.out = std::move(out);
     result.err = std::move(err);
+    KeepJob(result.out);
     return result;
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "compress.h"
+#include "bandbuf.h"
 
 TEST(BandBuffer, IsZeroFilledAndReleasedOnce)
 {

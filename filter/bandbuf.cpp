@@ -1,14 +1,16 @@
-// compress: the band buffer. Owns Planes; its first entry holds one band, which is one
+// bandbuf: the band buffer. Owns Planes; its first entry holds one band, which is one
 // whole page image (about 100 MB for A4 at 600 dpi), taken per band and given back after
 // it. The memory of a page is kept for the next one (all pages of a job have one size):
 // fresh memory costs a page fault and the kernel's zeroing per page of memory, more than
 // reading the page itself. Large buffers are mapped with transparent huge pages requested.
-#include "compress.h"
+#include "bandbuf.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
+
+#include "vnerror.h"
 
 uint8_t* Planes[4] = {nullptr, nullptr, nullptr, nullptr};
 
@@ -51,7 +53,7 @@ static bool AllocateKeptBuf(size_t nBytes)
 int CreateBandBuf(uint64_t nBytesPerLine, int16_t nLines, bool bZeroFill)
 {
     if (nBytesPerLine == 0 || nLines < 0) {
-        fputs("Invalid Parameter(s).\n", stderr);
+        VnMessage(kMsgBandParameters);
         return 1;
     }
     DestroyBandBuf();
@@ -62,7 +64,7 @@ int CreateBandBuf(uint64_t nBytesPerLine, int16_t nLines, bool bZeroFill)
     } else {
         FreeKeptBuf();
         if (nBytes > SIZE_MAX || !AllocateKeptBuf(size_t(nBytes))) {
-            fprintf(stderr, "%s%s", "ERROR: ", "Insufficient memory!\n");
+            VnMessage(kMsgNoMemory);
             return 1;
         }
     }

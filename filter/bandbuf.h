@@ -1,4 +1,4 @@
-// compress: the band buffer. Owns Planes; the first entry holds one band (one whole page
+// bandbuf: the band buffer. Owns Planes; the first entry holds one band (one whole page
 // image), taken per band and given back after it.
 #pragma once
 
