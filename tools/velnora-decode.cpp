@@ -33,6 +33,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fileptr.h"
 #include "vnjobreader.h"
 
 namespace {
@@ -51,8 +52,6 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char g_szTempPath[PATH_MAX];
 volatile sig_atomic_t g_bTempActive = 0;   // g_szTempPath names a file to remove on a signal
 
-struct FileCloser { void operator()(FILE* fp) const { fclose(fp); } };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 struct Options {
     const char* pszJob = nullptr;   // the job file, "-" for standard input

@@ -8,6 +8,8 @@
 // of the document.
 #include "vnjobreader.h"
 
+#include "fileptr.h"
+
 #define ZLIB_CONST
 #include <zlib.h>
 
@@ -41,8 +43,6 @@ constexpr uint64_t kRecordLinesMax = 256;  // lines one line record stands for a
 
 constexpr size_t kInflateGrowthMin = 64 * 1024;   // first document buffer, and least growth
 
-struct FileCloser { void operator()(FILE* fp) const { fclose(fp); } };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 struct InflateEnder { void operator()(z_stream* pStream) const { inflateEnd(pStream); } };
 using InflatePtr = std::unique_ptr<z_stream, InflateEnder>;
