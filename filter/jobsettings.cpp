@@ -94,7 +94,7 @@ static int FindTableLine(const std::string& path, const char* pszSize, char* psz
     FilePtr fp(fopen(path.c_str(), "r"));
     if (!fp)
         return VnError(1, path.c_str());
-    while (ReadLine(pszLine, kLineSize, fp.get()))
+    while (ReadWholeLine(pszLine, kLineSize, fp.get()))
         if (IsPaperRecord(pszLine, pszSize))
             return 0;
     return -1;

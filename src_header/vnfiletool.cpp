@@ -163,7 +163,7 @@ int LoadRcFile(const char* pszPath, RcInfo* pRcInfo)
         return VnError(1, pszPath);
     char szLine[kLineSize];
     bool bSectionSeen = false;
-    while (ReadLine(szLine, sizeof szLine, fp.get())) {
+    while (ReadWholeLine(szLine, sizeof szLine, fp.get())) {
         EraseSpace(szLine);
         if (szLine[0] == '\0' || szLine[0] == '#')
             continue;
@@ -194,6 +194,19 @@ char* ReadLine(char* pszBuf, int nSize, FILE* fp)
         return nullptr;
     if (char* pNewline = strchr(pszBuf, '\n'))
         *pNewline = '\0';
+    return pszBuf;
+}
+
+char* ReadWholeLine(char* pszBuf, int nSize, FILE* fp)
+{
+    if (!ReadLine(pszBuf, nSize, fp))
+        return nullptr;
+    // A line that filled the buffer stopped before its newline: skip to it.
+    if (strlen(pszBuf) == size_t(nSize - 1)) {
+        int c;
+        while ((c = getc(fp)) != EOF && c != '\n') {
+        }
+    }
     return pszBuf;
 }
 

@@ -14,6 +14,10 @@ int LoadRcFile(const char* pszPath, RcInfo* pRcInfo);
 
 // One line of at most nSize - 1 characters with its newline cut; null at end of file.
 char* ReadLine(char* pszBuf, int nSize, FILE* fp);
+// ReadLine for the settings and table files: a line longer than the buffer is one line
+// all the same, cut to what fits; the rest of it is skipped, never read as a line of its
+// own.
+char* ReadWholeLine(char* pszBuf, int nSize, FILE* fp);
 // Removes every space and tab in place; returns the text.
 char* EraseSpace(char* pszText);
 // Row of the key before the first "=" (value copied to pszValue); -1 unknown key,

@@ -186,12 +186,14 @@ TEST_F(RcFileLoader, CarriageReturnLineEndsSpoilOnlyWords)
     EXPECT_EQ(tblVnParams[kRowCopies].nValue, 3);
 }
 
-// A line is read in pieces of 1023 characters; what follows is a line of its own.
-TEST_F(RcFileLoader, LongLineIsReadInPieces)
+// A line longer than the loader's 1023 characters is one line all the same: what does not
+// fit is skipped, never read as a setting of its own.
+TEST_F(RcFileLoader, LongLineIsOneLine)
 {
-    std::string comment = "#" + std::string(1022, 'x');
-    ASSERT_EQ(LoadRcText("[P]\n" + comment + "PageSize=Letter\n" + comment + "\n"), 0);
-    EXPECT_STREQ(GetKeyValue("PageSize", &g_rcInfo), "Letter");
+    const std::string comment = "#" + std::string(1022, 'x');
+    ASSERT_EQ(LoadRcText("[P]\n" + comment + "VNDuplex=DuplexTumble\n" + comment + "\nPageSize=Letter\n"), 0);
+    EXPECT_STREQ(GetKeyValue("VNDuplex", &g_rcInfo), "None");
+    EXPECT_STREQ(GetKeyValue("PageSize", &g_rcInfo), "Letter");   // the next line is read whole
 
     settings_test::RestoreInitialSettings();
     std::string longValue = "Copies=" + std::string(3000, '9');
