@@ -8,6 +8,7 @@
 // encoder, the PJL writer, the gzip stream -> the printer connection.
 #include "Mfunc.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,32 +34,26 @@
 constexpr size_t kStagedNameBytes = 300;
 constexpr size_t kStagedBufferBytes = size_t(1) << 18;   // stdio buffer of a staged file
 static FILE* fin = nullptr;                   // staged file of the current page, being written
-static char szWritingName[kStagedNameBytes];  // its name
-static int fdStaged = -1;                     // the newest staged file not yet fed, or -1
-static int64_t nStagedSeq = 0;                // its number
-static bool bSyncWordStaged = false;          // "RaS2" stands in a staged file of the job
+static int fdStaged = -1;                     // read-back descriptor of the newest staged file
+                                              // not yet fed (the current page's while it is
+                                              // written), or -1
+static char szStagedName[kStagedNameBytes];   // the name of fdStaged's file
+static int nStagingErrno = 0;                 // why a page could not be staged whole; 0 while
+                                              // every page could
 static DeviceRecord fallbackDevice;           // counters when the job has no device record
 
-static void FormatStagedName(char* pszBuf, int64_t nSeq)
+// Creates a staged file with O_EXCL, never through a link, and opens it for writing with
+// a second descriptor for reading it back; null with errno set when it cannot be had.
+static FILE* OpenNewStagedFile(int fd, int* pfdReadBack)
 {
-    snprintf(pszBuf, kStagedNameBytes, "/tmp/ec_tmppage_%d_%lld", int(getpid()), static_cast<long long>(nSeq));
-}
-
-// Creates the staged file for writing and a second descriptor of it for reading it back;
-// null when the name cannot be had.
-static FILE* CreateStagedFile(const char* pszName, int* pfdReadBack)
-{
-    unlink(pszName);   // a stale entry, or a link: the name itself goes, never its target
-    const int fd = open(pszName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return nullptr;
     const int fdReadBack = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     FILE* fp = fdReadBack >= 0 ? fdopen(fd, "w+b") : nullptr;
     if (!fp) {
+        const int nErrno = errno;
         if (fdReadBack >= 0)
             close(fdReadBack);
         close(fd);
-        unlink(pszName);
+        errno = nErrno;
         return nullptr;
     }
     setvbuf(fp, nullptr, _IOFBF, kStagedBufferBytes);
@@ -66,32 +61,84 @@ static FILE* CreateStagedFile(const char* pszName, int* pfdReadBack)
     return fp;
 }
 
-// Closes the current page's staged file; a failed close loses page data.
+// Creates the staged file of page nSeq at its usual name /tmp/ec_tmppage_<pid>_<n>. When
+// another user's file holds that name (a stale entry of ours is removed first, a link
+// as a name, never its target), the page is staged under a fresh unpredictable name
+// beside it instead. The name used is written into pszName.
+static FILE* CreateStagedFile(int64_t nSeq, char* pszName, int* pfdReadBack)
+{
+    snprintf(pszName, kStagedNameBytes, "/tmp/ec_tmppage_%d_%lld", int(getpid()), static_cast<long long>(nSeq));
+    unlink(pszName);
+    int fd = open(pszName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        strncat(pszName, ".XXXXXX", kStagedNameBytes - strlen(pszName) - 1);
+        fd = mkostemp(pszName, O_CLOEXEC);   // O_EXCL, mode 0600
+    }
+    if (fd < 0)
+        return nullptr;
+    FILE* fp = OpenNewStagedFile(fd, pfdReadBack);
+    if (!fp) {
+        const int nErrno = errno;
+        unlink(pszName);
+        errno = nErrno;
+    }
+    return fp;
+}
+
+// A page could not be staged whole: the job ends without it, and the page loop reports
+// why. The first reason is kept.
+static void StagingFailed(int nErrno)
+{
+    if (nStagingErrno == 0)
+        nStagingErrno = nErrno != 0 ? nErrno : EIO;
+}
+
+// Drops the current page's staged file: it never reaches the printer.
+static void DiscardCurrentPage()
+{
+    if (fin)
+        fclose(fin);
+    fin = nullptr;
+    if (fdStaged >= 0)
+        close(fdStaged);
+    fdStaged = -1;
+    unlink(szStagedName);
+}
+
+// Closes the current page's staged file; a failed close loses page data, and the page is
+// dropped.
 static void CloseFin()
 {
     if (!fin)
         return;
-    if (fclose(fin) != 0)
-        MarkOutputBroken();
+    const bool bClosed = fclose(fin) == 0;
     fin = nullptr;
+    if (!bClosed) {
+        StagingFailed(errno);
+        DiscardCurrentPage();
+    }
 }
 
 static bool WriteFin(const void* pData, size_t nLength)
 {
     if (fwrite(pData, nLength, 1, fin) == 1)
         return true;
-    MarkOutputBroken();   // the disk is full: the document would be damaged
+    StagingFailed(errno);   // the disk is full: the page would be damaged
+    DiscardCurrentPage();
     return false;
 }
 
 // Feeds the kept staged file through the gzip stream, then removes it.
 static void FeedKeptStagedFile()
 {
-    char szName[kStagedNameBytes];
-    FormatStagedName(szName, nStagedSeq);
     FeedStagedFile(fdStaged);
     fdStaged = -1;
-    unlink(szName);
+    unlink(szStagedName);
+}
+
+int StagedPageErrno()
+{
+    return nStagingErrno;
 }
 
 static DeviceRecord* Device(SendState* pState)
@@ -131,21 +178,17 @@ static void BuildPageHeader(const JobSettings* pJob, uint8_t* hdr)
 int16_t MBeginPage(JobSettings* pJob, SendState* pState)
 {
     DeviceRecord* pDev = Device(pState);
-    const int64_t nSeq = ++pDev->nPageFileSeq;
-    FormatStagedName(szWritingName, nSeq);
+    char szName[kStagedNameBytes];
     int fdReadBack = -1;
-    fin = CreateStagedFile(szWritingName, &fdReadBack);
-    if (!fin)
+    fin = CreateStagedFile(++pDev->nPageFileSeq, szName, &fdReadBack);
+    if (!fin) {
+        StagingFailed(errno);
         return 1;
+    }
     if (fdStaged >= 0)
         FeedKeptStagedFile();   // the previous page is due
     fdStaged = fdReadBack;
-    nStagedSeq = nSeq;
-    if (!bSyncWordStaged) {   // the job's first staged file opens the document
-        if (!WriteFin(pwg::kSyncWord, pwg::kSyncWordBytes))
-            return 1;
-        bSyncWordStaged = true;
-    }
+    memcpy(szStagedName, szName, sizeof szName);
     if (!(pState->nBlankFlags & kBlankPageSending) && skipBlankPagePrint(pJob, pState) == 1)
         return 0;
     ++pDev->nPagesWritten;
@@ -173,7 +216,7 @@ int16_t MSendBandData(JobSettings* pJob, SendState* pState)
     const bool bBackSide = pJob->nDuplex == 2 && Device(pState)->nPagesWritten % 2 == 0;
     const int16_t nStatus = EncodePage(pJob, pState, bBackSide, WriteFin);
     CloseFin();
-    return nStatus;
+    return nStagingErrno != 0 ? 1 : nStatus;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -221,6 +264,7 @@ int16_t MBeginJob(JobSettings* pJob, SendState* pState)
     pDev->nPageFileSeq = 0;
     pDev->nPagesWritten = 0;
     do_compress_init();
+    FeedBytes(pwg::kSyncWord, pwg::kSyncWordBytes);   // the document begins before its first page
     return 0;
 }
 
@@ -229,8 +273,6 @@ int16_t MEndJob(SendState*)
     CloseFin();   // a page cut short by cancellation still ends the document
     if (fdStaged >= 0)
         FeedKeptStagedFile();
-    else if (!bSyncWordStaged)
-        FeedBytes(pwg::kSyncWord, pwg::kSyncWordBytes);   // no page was staged: the sync word alone
     do_compress_finish();
     WriteJobTrailer();
     return 0;

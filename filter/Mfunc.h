@@ -18,3 +18,7 @@ int16_t MEndPage(JobSettings* pJob, SendState* pState);
 // Band-data: the page's lines encoded into the staged file, which is then closed.
 // 0, or 1 when a line buffer cannot be had or a write failed.
 int16_t MSendBandData(JobSettings* pJob, SendState* pState);
+
+// 0 while every page of the job was staged whole; otherwise the errno of the first page
+// that could not be (a full or unwritable /tmp): the job then ends without that page.
+int StagedPageErrno();

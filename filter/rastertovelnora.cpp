@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "Mfunc.h"
 #include "bandbuf.h"
 #include "debugtool.h"
 #include "pbmproc.h"
@@ -77,19 +78,26 @@ void CancelJob(int)
     g_bCancelRequested = 1;
 }
 
-// SIGTERM runs CancelJob while a page image is being sent. Without SA_RESTART a read or
-// write blocked at that moment returns, so the loop reaches its next safe point promptly.
+// The signals that cancel a job: SIGTERM from the spooler, and SIGINT, SIGHUP and SIGQUIT,
+// which an impatient administrator's tools send too.
+constexpr int kCancelSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+// The cancel signals run CancelJob while a page image is being sent. Without SA_RESTART
+// a read or write blocked at that moment returns, so the loop reaches its next safe
+// point promptly.
 static void InstallCancelHandler()
 {
     struct sigaction action = {};
     action.sa_handler = CancelJob;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int nSignal : kCancelSignals)
+        sigaction(nSignal, &action, nullptr);
 }
 
 static void IgnoreCancel()
 {
-    signal(SIGTERM, SIG_IGN);
+    for (int nSignal : kCancelSignals)
+        signal(nSignal, SIG_IGN);
 }
 
 // A safe point of the page loop: kCancelled once a cancellation is due, else 0.
@@ -321,8 +329,8 @@ static int16_t SendInputPage(JobSettings* pJob, SendState* pState, int32_t nHand
             CloseCopyFile();
         if (nStatus != 0)
             return nStatus;
-        if (IsOutputBroken())
-            return 1;   // the printer cannot take the job any more
+        if (IsOutputBroken() || StagedPageErrno() != 0)
+            return 1;   // the printer cannot take the job any more, or a page was lost
         if (bPixelsMissing)
             break;      // nothing to copy: the page image is not sent at all
     }
@@ -335,10 +343,16 @@ enum class JobEnd { kNoPages, kFinished, kCancelled };
 // Closes the job, the one place where every job ends. A job that began gets its last
 // page, the end of the compressed stream and the PJL trailer; a cancelled one gets the
 // zero padding ahead of them and no message; a job that never began gets no byte.
+//
+// The finish of a job that was not cancelled may still be cancelled while it writes: a
+// printer that stopped reading must not hold the filter. The writer then gives up after
+// its grace period, and the job counts as cancelled.
 static int16_t CloseJob(SendState* pState, JobEnd end)
 {
     if (end == JobEnd::kCancelled)
         IgnoreCancel();
+    else if (bJobBegun)
+        InstallCancelHandler();
     CloseCopyFile();
     if (bJobBegun) {
         if (end == JobEnd::kCancelled)
@@ -346,6 +360,10 @@ static int16_t CloseJob(SendState* pState, JobEnd end)
         fun_table.pfnEndJob(pState);
     }
     psflush();
+    IgnoreCancel();
+    RestoreOutputMode();
+    if (g_bCancelRequested)
+        end = JobEnd::kCancelled;
     DestroySendBuf();
     DestroyBandBuf();
     DisposGrayMemory();
@@ -358,6 +376,10 @@ static int16_t CloseJob(SendState* pState, JobEnd end)
         return 1;
     case JobEnd::kFinished:
         break;
+    }
+    if (StagedPageErrno() != 0) {
+        VnMessage(kMsgStagingFailed, strerror(StagedPageErrno()));
+        return 1;
     }
     if (IsOutputBroken()) {
         VnMessage(kMsgSendFailed);
@@ -372,6 +394,7 @@ int16_t SendRasterDoc(JobSettings* pJob)
     SendState state{};
     // A printer connection that goes away is a failed write, not the end of the process.
     signal(SIGPIPE, SIG_IGN);
+    WatchCancel(&g_bCancelRequested);
     int16_t nStatus = SetFunctionTable();
     if (nStatus != 0) {
         VnMessage(kMsgFunctionTableFailed);

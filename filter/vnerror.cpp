@@ -4,6 +4,7 @@
 #include "vnerror.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 namespace {
@@ -45,14 +46,18 @@ constexpr const char* tblVnMessage[] = {
     "ERROR: Reading raster data from temporary file failed!\n",
     "ERROR: Sending the job to the printer failed.\n",
     "INFO: The printer is ready to print.\n",
+    "ERROR: Cannot stage a page in /tmp: %s; the job was closed without it.\n",
 };
-static_assert(std::size(tblVnMessage) == kMsgPrinterReady + 1);
+static_assert(std::size(tblVnMessage) == kMsgStagingFailed + 1);
 
 }  // namespace
 
-void VnMessage(VnMessageId nId)
+void VnMessage(VnMessageId nId, const char* pszText)
 {
-    fputs(tblVnMessage[nId], stderr);
+    if (strstr(tblVnMessage[nId], "%s"))
+        fprintf(stderr, tblVnMessage[nId], pszText ? pszText : "");
+    else
+        fputs(tblVnMessage[nId], stderr);
 }
 
 int32_t VnError(uint32_t nCode, const char* pszText)

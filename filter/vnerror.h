@@ -26,7 +26,9 @@ enum VnMessageId {
     kMsgCopyFileNotRead,       // "ERROR: Reading raster data from temporary file failed!"
     kMsgSendFailed,            // "ERROR: Sending the job to the printer failed."
     kMsgPrinterReady,          // "INFO: The printer is ready to print."
+    kMsgStagingFailed,         // "ERROR: Cannot stage a page in /tmp: %s; ..." (the reason)
 };
 
-// Writes the message's line to standard error.
-void VnMessage(VnMessageId nId);
+// Writes the message's line to standard error; pszText stands for the "%s" of a message
+// that has one.
+void VnMessage(VnMessageId nId, const char* pszText = nullptr);
