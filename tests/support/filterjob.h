@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "filterrun.h"
+#include "pagecheck.h"
 #include "testfiles.h"
 #include "vnjobreader.h"
 
