@@ -312,19 +312,25 @@ class CancelTest : public FilterJobTest {
 protected:
     static constexpr size_t kNullBytes = 5768;
 
-    // The end of a cancelled job: zeros, the end of the gzip stream, the trailer.
-    static void ExpectClosingSequence(const std::vector<uint8_t>& out)
+    // The end of a cancelled job: 5768 zero bytes, then the end of the gzip stream and the
+    // trailer. Without the zeros the output is a whole job holding the page images that
+    // were complete before the signal.
+    static void ExpectClosedJob(const std::vector<uint8_t>& out, const std::vector<const RgbImage*>& expected)
     {
         const std::string text = Text(out);
         const std::string enter = "@PJL ENTER LANGUAGE=PWGRASTER\n";
         const size_t nStream = text.find(enter);
         ASSERT_NE(std::string::npos, nStream);
-        const std::string zeros(kNullBytes, '\0');
-        const size_t nZeros = text.find(zeros, nStream + enter.size());
+        const size_t nZeros = text.find(std::string(kNullBytes, '\0'), nStream + enter.size());
         ASSERT_NE(std::string::npos, nZeros) << "no 5768 zero bytes";
         const std::string trailer = "\x1b%-12345X\x1b%-12345X\n";
         ASSERT_GE(text.size(), trailer.size());
         EXPECT_EQ(trailer, text.substr(text.size() - trailer.size()));
+        std::vector<uint8_t> job = out;
+        job.erase(job.begin() + ptrdiff_t(nZeros), job.begin() + ptrdiff_t(nZeros + kNullBytes));
+        FilterResult withoutZeros;
+        withoutZeros.out = job;
+        ExpectPages(ReadOutput(withoutZeros), expected);
     }
 };
 
@@ -358,36 +364,39 @@ TEST_F(CancelTest, BetweenPageImagesTheSignalChangesNothing)
     ExpectNothingLeft(result.nPid);
 }
 
+// The spooler cancels while the filter waits for the rest of a page, and its writer neither
+// writes nor closes: the signal alone must end the job.
 TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
 {
+    const RgbImage a = Page(1);
     struct Case {
         const char* pszWhat;
         std::string rc;
-        int nFullPages;
+        std::vector<const RgbImage*> fullPages;   // sent before the page that is cut
+        std::vector<const RgbImage*> expected;    // page images of the closed job
     };
     const Case cases[] = {
-        {"first page", "", 0},
-        {"second page", "", 1},
-        {"uncollated copies", "Copies=3\n", 1},
+        {"first page", "", {}, {}},
+        {"second page", "", {&a}, {&a}},
+        {"uncollated copies", "Copies=3\n", {&a}, {&a, &a, &a}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         WriteRc(c.rc);
         FilterProcess filter(Args(), Env());
-        for (int i = 0; i < c.nFullPages; ++i)
-            filter.Write(PpmPage(Page(uint8_t(i))));
+        for (const RgbImage* pPage : c.fullPages)
+            ASSERT_TRUE(filter.Write(PpmPage(*pPage)));
         std::vector<uint8_t> partial = PpmPage(Page(9));
         partial.resize(partial.size() - 20);
-        filter.Write(partial);   // the filter now waits for the rest of the page
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(filter.Write(partial));
+        ASSERT_TRUE(filter.WaitForReadCatching(SIGTERM, 30s)) << "the filter never waited for the page's pixels";
         filter.Signal(SIGTERM);
-        const auto start = std::chrono::steady_clock::now();
-        const FilterResult result = filter.Wait(20s);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 15s) << "the filter did not end by itself";
-        ASSERT_TRUE(result.bExited);
+        // A hang guard: a filter that goes back to reading is killed at the timeout.
+        const FilterResult result = filter.WaitKeepingInput(30s);
+        ASSERT_TRUE(result.bExited) << "ended by signal " << result.nSignal;
         EXPECT_EQ(0, result.nExitStatus);
         EXPECT_EQ("", result.err);
-        ExpectClosingSequence(result.out);
+        ExpectClosedJob(result.out, c.expected);
         ExpectNothingLeft(result.nPid);
     }
 }
