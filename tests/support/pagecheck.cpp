@@ -35,3 +35,8 @@ void ExpectPages(const VnJob& job, const std::vector<const RgbImage*>& expected,
         pixels.push_back(pImage->pixels);
     ExpectPages(job, pixels, where);
 }
+
+void ExpectPages(const VnJob& job, std::initializer_list<const RgbImage*> expected, std::source_location where)
+{
+    ExpectPages(job, std::vector<const RgbImage*>(expected), where);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <source_location>
 #include <vector>
 
@@ -14,4 +15,8 @@
 void ExpectPages(const VnJob& job, const std::vector<std::vector<uint8_t>>& expected,
                  std::source_location where = std::source_location::current());
 void ExpectPages(const VnJob& job, const std::vector<const RgbImage*>& expected,
+                 std::source_location where = std::source_location::current());
+// The images as a list, {&a, &b}: chosen before the vector of pixel rows, which a pair of
+// pointers would also construct.
+void ExpectPages(const VnJob& job, std::initializer_list<const RgbImage*> expected,
                  std::source_location where = std::source_location::current());
