@@ -121,10 +121,7 @@ TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWrittenAndTheJobPrints
         ExpectNothingLeft(result.nPid);
         ASSERT_EQ(0, result.nExitStatus) << result.err;
         EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(2u, job.pages.size()) << result.err;
-        EXPECT_EQ(a.pixels, job.pages[0].pixels);
-        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+        ExpectPages(ReadOutput(result), {&a, &b});
     }
 }
 
@@ -137,10 +134,7 @@ TEST_F(FaultTest, InputEndingInALaterPageHeaderClosesTheJob)
         ASSERT_TRUE(result.bExited);
         EXPECT_EQ(0, result.nExitStatus);
         EXPECT_EQ("Error: error occurred at print phase !!\nINFO: The printer is ready to print.\n", result.err);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(2u, job.pages.size());
-        EXPECT_EQ(a.pixels, job.pages[0].pixels);
-        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+        ExpectPages(ReadOutput(result), {&a, &b});
     }
 }
 
@@ -164,8 +158,6 @@ TEST_F(FaultTest, HeaderNumbersNeverSizeThePage)
         ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
         EXPECT_EQ(0, result.nExitStatus) << result.err;
         EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(1u, job.pages.size());
-        EXPECT_EQ(pixels, job.pages[0].pixels);
+        ExpectPages(ReadOutput(result), {&a});
     }
 }

@@ -155,11 +155,7 @@ TEST_F(PageLoopTest, PagesArePrintedInOrderWithTheirPixels)
     const FilterResult result = Run(Concat({PpmPage(a), PpmPage(b), PpmPage(c)}));
     ASSERT_EQ(0, result.nExitStatus);
     EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(3u, job.pages.size());
-    EXPECT_EQ(a.pixels, job.pages[0].pixels);
-    EXPECT_EQ(b.pixels, job.pages[1].pixels);
-    EXPECT_EQ(c.pixels, job.pages[2].pixels);
+    ExpectPages(ReadOutput(result), {&a, &b, &c});
 }
 
 TEST_F(PageLoopTest, TroubleAfterTheFirstPageStillClosesTheJob)
@@ -167,27 +163,28 @@ TEST_F(PageLoopTest, TroubleAfterTheFirstPageStillClosesTheJob)
     const RgbImage a = Page(1);
     std::vector<uint8_t> shortPage = PpmPage(Page(2));
     shortPage.resize(shortPage.size() - 10);
+    RgbImage shortEnd = Page(2);   // what the short page becomes: its end in zero bytes
+    std::fill(shortEnd.pixels.end() - 10, shortEnd.pixels.end(), 0);
     struct Case {
         const char* pszWhat;
         std::vector<uint8_t> input;
         std::string expectedErr;
-        size_t nPages;
+        std::vector<const RgbImage*> expected;
     };
     const Case cases[] = {
         {"stray byte after the last page", Concat({PpmPage(a), Bytes("\n")}),
-         "Error: error occurred at print phase !!\nINFO: The printer is ready to print.\n", 1},
+         "Error: error occurred at print phase !!\nINFO: The printer is ready to print.\n", {&a}},
         {"second header without pixel data", Concat({PpmPage(a), Bytes("P6\n8 6\n255\n")}),
-         "ERROR:   Reading pixels failed\nINFO: The printer is ready to print.\n", 1},
-        {"short second page", Concat({PpmPage(a), shortPage}), "INFO: The printer is ready to print.\n", 2},
+         "ERROR:   Reading pixels failed\nINFO: The printer is ready to print.\n", {&a}},
+        {"short second page", Concat({PpmPage(a), shortPage}), "INFO: The printer is ready to print.\n",
+         {&a, &shortEnd}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         const FilterResult result = Run(c.input);
         EXPECT_EQ(0, result.nExitStatus);
         EXPECT_EQ(c.expectedErr, result.err);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(c.nPages, job.pages.size());
-        EXPECT_EQ(a.pixels, job.pages[0].pixels);
+        ExpectPages(ReadOutput(result), c.expected);
     }
 }
 
@@ -197,11 +194,9 @@ TEST_F(PageLoopTest, ShortPageEndsInZeroBytes)
     input.resize(input.size() - 5);
     const FilterResult result = Run(input);
     ASSERT_EQ(0, result.nExitStatus);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(1u, job.pages.size());
     std::vector<uint8_t> expected(size_t(kPageWidth * kPageHeight * 3), 9);
     std::fill(expected.end() - 5, expected.end(), 0);
-    EXPECT_EQ(expected, job.pages[0].pixels);
+    ExpectPages(ReadOutput(result), {expected});
 }
 
 TEST_F(PageLoopTest, CopiesFollowCollation)
@@ -225,9 +220,7 @@ TEST_F(PageLoopTest, CopiesFollowCollation)
         ASSERT_EQ(0, result.nExitStatus) << result.err;
         EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
         const VnJob job = ReadOutput(result);
-        ASSERT_EQ(c.expected.size(), job.pages.size());
-        for (size_t i = 0; i < c.expected.size(); ++i)
-            EXPECT_EQ(c.expected[i]->pixels, job.pages[i].pixels) << "page image " << i;
+        ExpectPages(job, c.expected);
         EXPECT_EQ(1, std::count(job.headerLines.begin(), job.headerLines.end(), "@PJL ENTER LANGUAGE=PWGRASTER"));
     }
 }
@@ -285,10 +278,7 @@ TEST_F(BlankPageTest, OnlyAllWhitePagesAreLeftOut)
             pages.push_back(PpmPage(*p));
         const FilterResult result = Run(Concat(pages));
         ASSERT_EQ(0, result.nExitStatus);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(c.expected.size(), job.pages.size());
-        for (size_t i = 0; i < c.expected.size(); ++i)
-            EXPECT_EQ(c.expected[i]->pixels, job.pages[i].pixels);
+        ExpectPages(ReadOutput(result), c.expected);
     }
 }
 
@@ -300,9 +290,7 @@ TEST_F(BlankPageTest, WhiteButForTheLastByteWhenTheSizeIsNoMultipleOfFour)
     page.pixels.back() = 0xFE;
     const FilterResult result = Run(Concat({PpmPage(SolidImage(7, 3, 255, 255, 255)), PpmPage(page)}));
     ASSERT_EQ(0, result.nExitStatus);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(1u, job.pages.size());
-    EXPECT_EQ(page.pixels, job.pages[0].pixels);
+    ExpectPages(ReadOutput(result), {&page});
 }
 
 // ---------------------------------------------------------------------------------------
@@ -312,19 +300,25 @@ class CancelTest : public FilterJobTest {
 protected:
     static constexpr size_t kNullBytes = 5768;
 
-    // The end of a cancelled job: zeros, the end of the gzip stream, the trailer.
-    static void ExpectClosingSequence(const std::vector<uint8_t>& out)
+    // The end of a cancelled job: 5768 zero bytes, then the end of the gzip stream and the
+    // trailer. Without the zeros the output is a whole job holding the page images that
+    // were complete before the signal.
+    static void ExpectClosedJob(const std::vector<uint8_t>& out, const std::vector<const RgbImage*>& expected)
     {
         const std::string text = Text(out);
         const std::string enter = "@PJL ENTER LANGUAGE=PWGRASTER\n";
         const size_t nStream = text.find(enter);
         ASSERT_NE(std::string::npos, nStream);
-        const std::string zeros(kNullBytes, '\0');
-        const size_t nZeros = text.find(zeros, nStream + enter.size());
+        const size_t nZeros = text.find(std::string(kNullBytes, '\0'), nStream + enter.size());
         ASSERT_NE(std::string::npos, nZeros) << "no 5768 zero bytes";
         const std::string trailer = "\x1b%-12345X\x1b%-12345X\n";
         ASSERT_GE(text.size(), trailer.size());
         EXPECT_EQ(trailer, text.substr(text.size() - trailer.size()));
+        std::vector<uint8_t> job = out;
+        job.erase(job.begin() + ptrdiff_t(nZeros), job.begin() + ptrdiff_t(nZeros + kNullBytes));
+        FilterResult withoutZeros;
+        withoutZeros.out = job;
+        ExpectPages(ReadOutput(withoutZeros), expected);
     }
 };
 
@@ -358,36 +352,39 @@ TEST_F(CancelTest, BetweenPageImagesTheSignalChangesNothing)
     ExpectNothingLeft(result.nPid);
 }
 
+// The spooler cancels while the filter waits for the rest of a page, and its writer neither
+// writes nor closes: the signal alone must end the job.
 TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
 {
+    const RgbImage a = Page(1);
     struct Case {
         const char* pszWhat;
         std::string rc;
-        int nFullPages;
+        std::vector<const RgbImage*> fullPages;   // sent before the page that is cut
+        std::vector<const RgbImage*> expected;    // page images of the closed job
     };
     const Case cases[] = {
-        {"first page", "", 0},
-        {"second page", "", 1},
-        {"uncollated copies", "Copies=3\n", 1},
+        {"first page", "", {}, {}},
+        {"second page", "", {&a}, {&a}},
+        {"uncollated copies", "Copies=3\n", {&a}, {&a, &a, &a}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         WriteRc(c.rc);
         FilterProcess filter(Args(), Env());
-        for (int i = 0; i < c.nFullPages; ++i)
-            filter.Write(PpmPage(Page(uint8_t(i))));
+        for (const RgbImage* pPage : c.fullPages)
+            ASSERT_TRUE(filter.Write(PpmPage(*pPage)));
         std::vector<uint8_t> partial = PpmPage(Page(9));
         partial.resize(partial.size() - 20);
-        filter.Write(partial);   // the filter now waits for the rest of the page
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(filter.Write(partial));
+        ASSERT_TRUE(filter.WaitForReadCatching(SIGTERM, 30s)) << "the filter never waited for the page's pixels";
         filter.Signal(SIGTERM);
-        const auto start = std::chrono::steady_clock::now();
-        const FilterResult result = filter.Wait(20s);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 15s) << "the filter did not end by itself";
-        ASSERT_TRUE(result.bExited);
+        // A hang guard: a filter that goes back to reading is killed at the timeout.
+        const FilterResult result = filter.WaitKeepingInput(30s);
+        ASSERT_TRUE(result.bExited) << "ended by signal " << result.nSignal;
         EXPECT_EQ(0, result.nExitStatus);
         EXPECT_EQ("", result.err);
-        ExpectClosingSequence(result.out);
+        ExpectClosedJob(result.out, c.expected);
         ExpectNothingLeft(result.nPid);
     }
 }

@@ -36,25 +36,3 @@ TEST(SendBuffers, FollowTheModelLanguage)
     }
     model_language = 5;
 }
-
-TEST(SendBuffers, DeviceSetupConvertsPointsToDots)
-{
-    SendState st = {};
-    ASSERT_EQ(0, CreateSendBuf(&st));
-    st.pPrintInfo->nAreaLeftPt = 12;
-    st.pPrintInfo->nPaperWidthPt = 595;
-    st.nBandCount = 1;
-    st.nBandLines = 7016;
-    st.nLastBandLines = 7016;
-    st.nBandWidth = 4961;
-    setWinDevmode(&st);
-    EXPECT_EQ(100, st.pDevice->nLeftMarginDots);
-    EXPECT_EQ(4958, st.pDevice->nPaperWidthDots);
-    uint8_t line[3] = {};
-    st.pCurrentLine = line;
-    EXPECT_EQ(line, setWinParam(&st));
-    EXPECT_EQ(7016, st.pSurface->nLines);
-    EXPECT_EQ(int64_t(4961) * 7016, st.pSurface->nPixels);
-    EXPECT_EQ(5, st.pSurface->nFormat);
-    DestroySendBuf();
-}

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "filterjob.h"
 #include "settings_fixture.h"
 #include "vnfiletool.h"
 #include "vnresource.h"
@@ -47,27 +48,6 @@ TEST_F(VnResourceTable, SectionOnlyRcFileGivesTheDefaults)
     for (int nRow : {kRowBrightness, kRowContrast, kRowRedKey, kRowGreenKey, kRowBlueKey,
                      kRowSaturation})
         EXPECT_EQ(tblVnParams[nRow].nValue, 0) << "row " << nRow;
-}
-
-// The inner values that do not follow the order of the choices.
-TEST_F(VnResourceTable, ChoicesCarryTheirInnerValues)
-{
-    struct Case { int nRow; const char* pszWord; uint16_t nInner; };
-    const Case cases[] = {
-        {kRowMonoColor, "Mono", 0},
-        {kRowMonoColor, "FullColor", 1},
-        {kRowColorMatching, "None", 0},
-        {kRowMediaType, "BOND", 6},
-        {kRowMediaType, "Recycled", 5},
-        {kRowPageSize, "Vn3x5", 261},
-        {kRowPageSize, "Letter", 1},
-        {kRowLanguage, "other", 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszWord);
-        ASSERT_EQ(SetSelectionParam(c.nRow, c.pszWord, &g_rcInfo, 0), 0);
-        EXPECT_EQ(GetPjpInnerValue(c.nRow, &g_rcInfo), c.nInner);
-    }
 }
 
 // Every word of every choice row can be chosen through an rc file: the loader removes
@@ -158,3 +138,47 @@ TEST_F(VnResourceTable, RecordStartsWithTheBuiltInConstraints)
 }
 
 }  // namespace
+
+// The inner values that do not follow the order of the choices, seen where they act: the
+// words of the printer job's header, the paper's raster and the gray page.
+class ChoiceOutputTest : public FilterJobTest {};
+
+TEST_F(ChoiceOutputTest, ChoicesReachThePrinterAsTheirWords)
+{
+    // Letter and Vn3x5 share a 5 x 3 raster here, A4 is 8 x 6.
+    WritePaperInfo("A4: 8 6\nLetter: 5 3\nVn3x5: 5 3\n");
+    WriteModelTables(modelRoot, kPrinter, "A4:\t12\t18\t12\t18\nLetter:\t12\t12\t12\t12\nVn3x5:\t1\t2\t3\t4\n",
+                     "A4: 595 842\nLetter: 612 792\nVn3x5: 216 360\n");
+    const RgbImage a4 = Page(4);
+    const RgbImage small = MakeImage(5, 3, [](int x, int y, uint8_t* p) { p[0] = p[1] = p[2] = uint8_t(40 * x + y); });
+    struct Case {
+        const char* pszWhat;
+        std::string rc;
+        std::vector<std::string> lines;   // header lines the job must hold
+        const RgbImage* pInput;
+        std::vector<uint8_t> expected;    // the decoded page image
+    };
+    const Case cases[] = {
+        {"Mono is gray", "VNMonoColor=Mono\n", {"@PJL SET RENDERMODE=GRAYSCALE", "@PJL SET COLORADAPT=OFF"}, &a4,
+         GrayPixels(a4)},
+        {"FullColor is colour without adapting", "VNMonoColor=FullColor\n",
+         {"@PJL SET RENDERMODE=COLOR", "@PJL SET COLORADAPT=OFF"}, &a4, a4.pixels},
+        {"Auto adapts", "VNMonoColor=Auto\n", {"@PJL SET RENDERMODE=COLOR", "@PJL SET COLORADAPT=ON"}, &a4, a4.pixels},
+        {"matching None", "VNColorMatching=None\n", {"@PJL SET COLORMODE=NONE"}, &a4, a4.pixels},
+        {"BOND", "MediaType=BOND\n", {"@PJL SET MEDIATYPE=BOND"}, &a4, a4.pixels},
+        {"Recycled", "MediaType=Recycled\n", {"@PJL SET MEDIATYPE=RECYCLED"}, &a4, a4.pixels},
+        {"Thicker", "MediaType=Thicker\n", {"@PJL SET MEDIATYPE=THICK2"}, &a4, a4.pixels},
+        {"Vn3x5", "PageSize=Vn3x5\n", {"@PJL SET PAPER=P3X5"}, &small, small.pixels},
+        {"Letter", "PageSize=Letter\n", {"@PJL SET PAPER=LETTER"}, &small, small.pixels},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteRc(c.rc);
+        const FilterResult result = Run(PpmPage(*c.pInput));
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        for (const std::string& line : c.lines)
+            EXPECT_EQ(1, std::count(job.headerLines.begin(), job.headerLines.end(), line)) << line;
+        ExpectPages(job, {c.expected});
+    }
+}

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "filterrun.h"
+#include "pagecheck.h"
 #include "testfiles.h"
 #include "vnjobreader.h"
 
@@ -89,10 +90,7 @@ protected:
         EXPECT_EQ("ERROR: Unable to create a temporay file\nERROR: Unable to create a temporay file\n"
                   "INFO: The printer is ready to print.\n",
                   result.err);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(2u, job.pages.size());
-        EXPECT_EQ(a.pixels, job.pages[0].pixels);
-        EXPECT_EQ(b.pixels, job.pages[1].pixels);
+        ExpectPages(ReadOutput(result), {&a, &b});
     }
 
     RgbImage Page(uint8_t nSeed) const

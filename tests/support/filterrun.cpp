@@ -125,6 +125,7 @@ FilterProcess::~FilterProcess()
 {
     if (nPid > 0)
         Wait(std::chrono::milliseconds(1));
+    CloseInput();
 }
 
 bool FilterProcess::Write(const std::vector<uint8_t>& data)
@@ -214,10 +215,71 @@ static void KeepJob(const std::vector<uint8_t>& job)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), std::streamsize(job.size()));
 }
 
+// The first line of /proc/<pid>/<name>, empty when it cannot be read.
+static std::string ProcLine(int nPid, const char* pszName, const char* pszPrefix = "")
+{
+    FILE* fp = fopen(("/proc/" + std::to_string(nPid) + "/" + pszName).c_str(), "r");
+    if (!fp)
+        return "";
+    char line[512];
+    std::string found;
+    while (fgets(line, sizeof line, fp)) {
+        if (strncmp(line, pszPrefix, strlen(pszPrefix)) == 0) {
+            found = line + strlen(pszPrefix);
+            break;
+        }
+    }
+    fclose(fp);
+    return found;
+}
+
+// True when the process has a handler for the signal and sleeps in read(0, ...). Where
+// the system call cannot be seen, a sleeping process with the handler counts.
+static bool IsReadingInputCatching(int nPid, int nSignal)
+{
+    const std::string caught = ProcLine(nPid, "status", "SigCgt:");
+    if (caught.empty() || !((std::strtoull(caught.c_str(), nullptr, 16) >> (nSignal - 1)) & 1))
+        return false;
+    const std::string state = ProcLine(nPid, "status", "State:");
+    const size_t nLetter = state.find_first_not_of(" \t");
+    if (nLetter == std::string::npos || state[nLetter] != 'S')
+        return false;
+    const std::string syscall = ProcLine(nPid, "syscall");
+    if (syscall.empty())
+        return true;
+    return syscall.rfind("0 0x0 ", 0) == 0;   // read, descriptor 0
+}
+
+bool FilterProcess::WaitForReadCatching(int nSignal, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline && nPid > 0) {
+        if (IsReadingInputCatching(nPid, nSignal))
+            return true;
+        siginfo_t info = {};
+        if (waitid(P_PID, id_t(nPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == nPid)
+            return false;   // ended; left for Wait to collect
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
 FilterResult FilterProcess::Wait(std::chrono::milliseconds timeout)
 {
-    FilterResult result;
     CloseInput();
+    return Reap(timeout);
+}
+
+FilterResult FilterProcess::WaitKeepingInput(std::chrono::milliseconds timeout)
+{
+    FilterResult result = Reap(timeout);
+    CloseInput();
+    return result;
+}
+
+FilterResult FilterProcess::Reap(std::chrono::milliseconds timeout)
+{
+    FilterResult result;
     if (nPid <= 0)
         return result;
     const auto deadline = std::chrono::steady_clock::now() + timeout;

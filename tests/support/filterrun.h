@@ -55,12 +55,22 @@ public:
     bool WaitForMessage(const std::string& text, std::chrono::milliseconds timeout);
     // Waits until standard output holds at least nBytes; false on timeout or exit.
     bool WaitForOutput(size_t nBytes, std::chrono::milliseconds timeout);
+    // Waits until the program catches the signal (its handler is installed) and sleeps in
+    // a read of its standard input: the state of a filter waiting for the rest of a page.
+    // False on timeout or when the program has ended.
+    bool WaitForReadCatching(int nSignal, std::chrono::milliseconds timeout);
     size_t OutputSize();
-    // Waits for the filter to end (killing it after the timeout) and returns what it did.
+    // Closes standard input, waits for the filter to end (killing it after the timeout) and
+    // returns what it did.
     FilterResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    // Waits in the same way with standard input left open, as by a writer that has stalled:
+    // a filter that waits for more input is killed at the timeout, and the result shows the
+    // signal. The input is closed afterwards.
+    FilterResult WaitKeepingInput(std::chrono::milliseconds timeout);
     int Pid() const { return nPid; }
 
 private:
+    FilterResult Reap(std::chrono::milliseconds timeout);
     void Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
                bool bDropOutput, bool bOwnGroup, ChildStep pfnChildStep = nullptr);
 

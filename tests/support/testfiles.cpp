@@ -1,6 +1,5 @@
 #include "testfiles.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,27 +144,15 @@ std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data)
     return out;
 }
 
-uint8_t GrayOfPixel(uint8_t r, uint8_t g, uint8_t b)
-{
-    volatile double t1 = double(g) * 0.59;   // rounded on its own, never fused
-    const double t2 = std::fma(double(b), 0.11, t1);
-    return static_cast<uint8_t>(static_cast<int>(std::fma(double(r), 0.3, t2)));
-}
-
 std::vector<uint8_t> GrayPixels(const RgbImage& image)
 {
-    std::vector<uint8_t> gray(image.pixels.size() / 3);
-    for (size_t i = 0; i < gray.size(); ++i)
-        gray[i] = GrayOfPixel(image.pixels[3 * i], image.pixels[3 * i + 1], image.pixels[3 * i + 2]);
-    return gray;
+    return GrayOfRgb(image.pixels);
 }
 
 RgbImage Turned(const RgbImage& image)
 {
     RgbImage turned = image;
-    const size_t nPixels = image.pixels.size() / 3;
-    for (size_t i = 0; i < nPixels; ++i)
-        memcpy(&turned.pixels[3 * i], &image.pixels[3 * (nPixels - 1 - i)], 3);
+    turned.pixels = TurnedRgb(image.pixels);
     return turned;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "pixels.h"
+
 // A folder made with mkdtemp and removed, with its contents, by the destructor.
 class TempDir {
 public:
@@ -49,10 +51,9 @@ std::vector<uint8_t> Bytes(const std::string& text);
 // One gzip member of the data (zlib's default level, window bits 31).
 std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data);
 
-// The printer's gray formula, written out independently of the filter.
-uint8_t GrayOfPixel(uint8_t r, uint8_t g, uint8_t b);
+// The image's gray pixels (GrayOfPixel, pixels.h).
 std::vector<uint8_t> GrayPixels(const RgbImage& image);
-// The image turned by 180 degrees.
+// The image turned by 180 degrees (TurnedRgb, pixels.h).
 RgbImage Turned(const RgbImage& image);
 
 // Staged page files of the filter that are left in /tmp ("ec_tmppage_<pid>_*").
