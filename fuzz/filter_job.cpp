@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "pixels.h"
 #include "vnjobreader.h"
 
 #ifndef VELNORA_FILTER_PATH
@@ -113,26 +114,6 @@ std::vector<std::vector<uint8_t>> ValidPages(const std::vector<uint8_t>& stream,
     return pages;
 }
 
-std::vector<uint8_t> Turned(const std::vector<uint8_t>& rgb)
-{
-    std::vector<uint8_t> out(rgb.size());
-    const size_t nPixels = rgb.size() / 3;
-    for (size_t k = 0; k < nPixels; ++k)
-        memcpy(&out[3 * k], &rgb[3 * (nPixels - 1 - k)], 3);
-    return out;
-}
-
-std::vector<uint8_t> Gray(const std::vector<uint8_t>& rgb)
-{
-    std::vector<uint8_t> out(rgb.size() / 3);
-    for (size_t k = 0; k < out.size(); ++k) {
-        const double t1 = double(rgb[3 * k + 1]) * 0.59;
-        const double t2 = std::fma(double(rgb[3 * k + 2]), 0.11, t1);
-        out[k] = uint8_t(int(std::fma(double(rgb[3 * k]), 0.3, t2)));
-    }
-    return out;
-}
-
 // The page images a valid input must give, in order, as the job holds them.
 std::vector<std::vector<uint8_t>> ExpectedImages(const std::vector<std::vector<uint8_t>>& pages, const Settings& s)
 {
@@ -143,8 +124,8 @@ std::vector<std::vector<uint8_t>> ExpectedImages(const std::vector<std::vector<u
             continue;
         for (int c = 0; c < (s.bCollate ? 1 : s.nCopies); ++c) {
             const bool bBack = s.nDuplex == 2 && images.size() % 2 == 1;
-            const std::vector<uint8_t> rgb = bBack ? Turned(page) : page;
-            images.push_back(s.bGray ? Gray(rgb) : rgb);
+            const std::vector<uint8_t> rgb = bBack ? TurnedRgb(page) : page;
+            images.push_back(s.bGray ? GrayOfRgb(rgb) : rgb);
         }
     }
     return images;

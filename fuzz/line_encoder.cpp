@@ -12,6 +12,7 @@
 #include "lineencoder.h"
 #include "graycvt.h"
 #include "fuzz_support.h"
+#include "pixels.h"
 
 namespace {
 
@@ -36,14 +37,6 @@ bool DecodeLine(const uint8_t* p, size_t n, int nPixelBytes, std::vector<uint8_t
         i += nBytes;
     }
     return true;
-}
-
-uint8_t ExpectedGray(uint8_t r, uint8_t g, uint8_t b)
-{
-    const double t1 = double(g) * 0.59;
-    const double t2 = std::fma(double(b), 0.11, t1);
-    const double y = std::fma(double(r), 0.3, t2);
-    return uint8_t(int(y));
 }
 
 void CheckEncoder(uint8_t nControl, const uint8_t* pLine, size_t nLineBytes)
@@ -84,7 +77,7 @@ void CheckGray(const uint8_t* pRgb, size_t nBytes)
     std::vector<uint8_t> gray(nPixels);
     makegray(gray.data(), rgb.data(), int16_t(nPixels));
     for (size_t i = 0; i < nPixels; ++i)
-        FUZZ_CHECK(gray[i] == ExpectedGray(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]));
+        FUZZ_CHECK(gray[i] == GrayOfPixel(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]));
 }
 
 }  // namespace

@@ -62,10 +62,7 @@ TEST_F(OutputTest, RoundTripGivesBackThePixels)
         WriteRc(k.rc);
         const FilterResult result = Run(input);
         ASSERT_EQ(0, result.nExitStatus) << result.err;
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(k.expected.size(), job.pages.size());
-        for (size_t i = 0; i < k.expected.size(); ++i)
-            EXPECT_EQ(k.expected[i], job.pages[i].pixels) << "page " << i;
+        ExpectPages(ReadOutput(result), k.expected);
     }
 }
 
@@ -77,9 +74,7 @@ TEST_F(OutputTest, BlankSkippedBackSidesFollowTheWrittenPages)
     const RgbImage a = Page(1), b = Page(2);
     const FilterResult result = Run(Concat({PpmPage(a), PpmPage(SolidImage(kPageWidth, kPageHeight, 255, 255, 255)), PpmPage(b)}));
     ASSERT_EQ(0, result.nExitStatus);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(2u, job.pages.size());
-    EXPECT_EQ(Turned(b).pixels, job.pages[1].pixels);
+    ExpectPages(ReadOutput(result), {a.pixels, Turned(b).pixels});
 }
 
 // The line records of the first page: each record's repeat byte.
@@ -143,9 +138,8 @@ TEST_F(OutputTest, WidePagesPrintWhole)
         WriteRc(pszRc);
         const FilterResult result = Run(Concat({PpmPage(image), PpmPage(image)}));
         ASSERT_EQ(0, result.nExitStatus);
-        const VnJob job = ReadOutput(result);
-        ASSERT_EQ(2u, job.pages.size());
-        EXPECT_EQ(*pszRc ? GrayPixels(Turned(image)) : image.pixels, job.pages[1].pixels);
+        const std::vector<uint8_t> front = *pszRc ? GrayPixels(image) : image.pixels;
+        ExpectPages(ReadOutput(result), {front, *pszRc ? GrayPixels(Turned(image)) : image.pixels});
     }
 }
 
