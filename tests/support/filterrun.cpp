@@ -44,22 +44,28 @@ static void DrainInto(int fd, std::mutex* pLock, void (*pfnAppend)(void*, const 
 
 FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList& env, bool bDropOutput)
 {
-    Start(FilterPath(), args, env, bDropOutput, false);
+    Start(FilterPath(), args, env, bDropOutput ? OutputMode::kDrop : OutputMode::kRead, false);
 }
 
 FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList& env, ChildStep pfnChildStep)
 {
-    Start(FilterPath(), args, env, false, false, pfnChildStep);
+    Start(FilterPath(), args, env, OutputMode::kRead, false, pfnChildStep);
 }
 
 FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
                              bool bOwnGroup)
 {
-    Start(program, args, env, false, bOwnGroup);
+    Start(program, args, env, OutputMode::kRead, bOwnGroup);
+}
+
+FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                             bool bOwnGroup, OutputMode output)
+{
+    Start(program, args, env, output, bOwnGroup);
 }
 
 void FilterProcess::Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
-                          bool bDropOutput, bool bOwnGroup, ChildStep pfnChildStep)
+                          OutputMode output, bool bOwnGroup, ChildStep pfnChildStep)
 {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
@@ -105,8 +111,11 @@ void FilterProcess::Start(const std::string& program, const std::vector<std::str
     close(outPipe[1]);
     close(errPipe[1]);
     fdIn = inPipe[1];
-    if (bDropOutput) {
+    if (output == OutputMode::kDrop) {
         close(outPipe[0]);
+        bOutDone = true;
+    } else if (output == OutputMode::kStall) {
+        fdStalledOut = outPipe[0];
         bOutDone = true;
     } else {
         outReader = std::thread(DrainInto, outPipe[0], &lock,
@@ -233,13 +242,16 @@ static std::string ProcLine(int nPid, const char* pszName, const char* pszPrefix
     return found;
 }
 
-// True when the process has a handler for the signal and sleeps in read(0, ...). Where
-// the system call cannot be seen, a sleeping process with the handler counts.
-static bool IsReadingInputCatching(int nPid, int nSignal)
+// True when the process sleeps in the system call that /proc/<pid>/syscall shows as
+// pszSyscall (its number and first argument) and, for a signal other than 0, has a
+// handler for it. Where the system call cannot be seen, a sleeping process counts.
+static bool IsSleepingIn(int nPid, const char* pszSyscall, int nSignal)
 {
-    const std::string caught = ProcLine(nPid, "status", "SigCgt:");
-    if (caught.empty() || !((std::strtoull(caught.c_str(), nullptr, 16) >> (nSignal - 1)) & 1))
-        return false;
+    if (nSignal != 0) {
+        const std::string caught = ProcLine(nPid, "status", "SigCgt:");
+        if (caught.empty() || !((std::strtoull(caught.c_str(), nullptr, 16) >> (nSignal - 1)) & 1))
+            return false;
+    }
     const std::string state = ProcLine(nPid, "status", "State:");
     const size_t nLetter = state.find_first_not_of(" \t");
     if (nLetter == std::string::npos || state[nLetter] != 'S')
@@ -247,14 +259,14 @@ static bool IsReadingInputCatching(int nPid, int nSignal)
     const std::string syscall = ProcLine(nPid, "syscall");
     if (syscall.empty())
         return true;
-    return syscall.rfind("0 0x0 ", 0) == 0;   // read, descriptor 0
+    return syscall.rfind(pszSyscall, 0) == 0;
 }
 
-bool FilterProcess::WaitForReadCatching(int nSignal, std::chrono::milliseconds timeout)
+bool FilterProcess::WaitForSyscall(const char* pszSyscall, int nSignal, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline && nPid > 0) {
-        if (IsReadingInputCatching(nPid, nSignal))
+        if (IsSleepingIn(nPid, pszSyscall, nSignal))
             return true;
         siginfo_t info = {};
         if (waitid(P_PID, id_t(nPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == nPid)
@@ -262,6 +274,16 @@ bool FilterProcess::WaitForReadCatching(int nSignal, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
+}
+
+bool FilterProcess::WaitForReadCatching(int nSignal, std::chrono::milliseconds timeout)
+{
+    return WaitForSyscall("0 0x0 ", nSignal, timeout);   // read, descriptor 0
+}
+
+bool FilterProcess::WaitForBlockedWrite(std::chrono::milliseconds timeout)
+{
+    return WaitForSyscall("1 0x1 ", 0, timeout);   // write, descriptor 1
 }
 
 FilterResult FilterProcess::Wait(std::chrono::milliseconds timeout)
@@ -299,6 +321,17 @@ FilterResult FilterProcess::Reap(std::chrono::milliseconds timeout)
     nPid = -1;
     if (outReader.joinable())
         outReader.join();
+    if (fdStalledOut >= 0) {
+        // What the program got into the pipe before it ended; whatever still holds the
+        // pipe open (a child of the program) is not waited for.
+        fcntl(fdStalledOut, F_SETFL, O_NONBLOCK);
+        uint8_t buf[65536];
+        ssize_t n;
+        while ((n = read(fdStalledOut, buf, sizeof buf)) > 0)
+            out.insert(out.end(), buf, buf + n);
+        close(fdStalledOut);
+        fdStalledOut = -1;
+    }
     errReader.join();
     result.bExited = WIFEXITED(nStatus);
     result.nExitStatus = result.bExited ? WEXITSTATUS(nStatus) : -1;

@@ -26,6 +26,12 @@ using EnvList = std::vector<std::pair<std::string, std::string>>;
 // it may call only async-signal-safe functions and returns false when it failed.
 using ChildStep = bool (*)();
 
+// What the test does with the program's standard output: read it all (a printer that
+// takes every byte), close it at once (a printer connection that has gone), or keep it
+// open without reading (a printer that has stopped reading; what fits the pipe is
+// collected once the program has ended).
+enum class OutputMode { kRead, kDrop, kStall };
+
 // A running filter. The environment holds only PATH, the sanitizers' options when they are
 // set (ASAN_OPTIONS, UBSAN_OPTIONS, LSAN_OPTIONS) and what the caller gives.
 class FilterProcess {
@@ -40,6 +46,8 @@ public:
     // as a spooler starts a filter, so that SignalGroup reaches it and nothing else.
     FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
                   bool bOwnGroup);
+    FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                  bool bOwnGroup, OutputMode output);
     ~FilterProcess();
     FilterProcess(const FilterProcess&) = delete;
     FilterProcess& operator=(const FilterProcess&) = delete;
@@ -59,6 +67,9 @@ public:
     // a read of its standard input: the state of a filter waiting for the rest of a page.
     // False on timeout or when the program has ended.
     bool WaitForReadCatching(int nSignal, std::chrono::milliseconds timeout);
+    // Waits until the program sleeps in a write to its standard output (the pipe is full
+    // and nobody reads it). False on timeout or when the program has ended.
+    bool WaitForBlockedWrite(std::chrono::milliseconds timeout);
     size_t OutputSize();
     // Closes standard input, waits for the filter to end (killing it after the timeout) and
     // returns what it did.
@@ -72,10 +83,12 @@ public:
 private:
     FilterResult Reap(std::chrono::milliseconds timeout);
     void Start(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
-               bool bDropOutput, bool bOwnGroup, ChildStep pfnChildStep = nullptr);
+               OutputMode output, bool bOwnGroup, ChildStep pfnChildStep = nullptr);
+    bool WaitForSyscall(const char* pszPrefix, int nSignal, std::chrono::milliseconds timeout);
 
     int nPid = -1;
     int fdIn = -1;
+    int fdStalledOut = -1;   // standard output not read while the program runs
     std::thread outReader;
     std::thread errReader;
     std::mutex lock;
