@@ -299,14 +299,16 @@ static int ReadArguments(int argc, char** argv, LprngArguments* pArgs, JobReques
 // (reported).
 static int PickDocument(const LprngArguments& args, JobRequest* pReq)
 {
-    std::vector<std::string> inputs;
-    for (const std::string& arg : args.positional)
-        if (args.szAccountingFile.empty() || arg != args.szAccountingFile)
-            inputs.push_back(arg);
-    if (inputs.size() > 1)
-        return Refuse("More than one document named: " + Printable(inputs[1]));
-    if (!inputs.empty() && inputs[0] != "-")
-        pReq->szInput = inputs[0];
+    const std::string* pDocument = nullptr;
+    for (const std::string& arg : args.positional) {
+        if (!args.szAccountingFile.empty() && arg == args.szAccountingFile)
+            continue;
+        if (pDocument)
+            return Refuse("More than one document named: " + Printable(arg));
+        pDocument = &arg;
+    }
+    if (pDocument && *pDocument != "-")
+        pReq->szInput = *pDocument;
     return 0;
 }
 

@@ -48,6 +48,7 @@
 // request comes from jobrequest, the children from children, the document from document.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
