@@ -1,0 +1,41 @@
+// jobrequest: one print job as the queue filter is asked for it, whichever front end
+// asks. A front end (today the LPRng command line with its -Z options) fills the
+// JobRequest; the job options are applied to it through one table; the request then
+// reaches rastertovelnora as the job's rc file and its environment.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct JobRequest {
+    std::string szRcFile;               // the queue's settings (rastertovelnora's -rc)
+    std::string szPaperInf;             // the paper-information file (rastertovelnora's -pi)
+    std::string szModelRoot;            // root of the model tables; empty: VELNORA_ROOT as inherited
+    std::string szOwner;                // the job's user: OWNER
+    std::string szTitle;                // the job's name: TITLE
+    std::string szInput;                // the document's path; empty for standard input
+    std::string szPin;                  // a secure job's four-digit PIN: PASSWORD
+    std::vector<std::string> rcLines;   // "Key=Word" lines appended to the job's rc file
+};
+
+// The LPRng front end: fills *pReq from the printcap's and LPRng's arguments, every -Z
+// option applied. 0, or kStatusRefused for a bad command line or a refused option
+// (reported).
+int ReadLprngCommandLine(int argc, char** argv, JobRequest* pReq);
+
+// Applies one "key=value" job option (keys and values matched without regard to case,
+// blanks around them dropped). 0, or kStatusRefused (reported).
+int ApplyJobOption(std::string_view item, JobRequest* pReq);
+// Applies a comma-separated list of job options in order, so a later one wins; empty
+// items are skipped. 0, or the first refusal's status (reported).
+int ApplyJobOptions(std::string_view list, JobRequest* pReq);
+
+// Sets OWNER, TITLE, PASSWORD and VELNORA_ROOT for what the request gives: the
+// environment rastertovelnora and the wrapper's own page-size check read.
+void SetJobEnvironment(const JobRequest& req);
+
+// Writes the job's rc file at jobRc (a new file, mode 0600): the queue's rc file, a line
+// feed if it lacks its last one, then the request's lines, which win because the last
+// valid line of a key counts. 0, or kStatusFailed (reported).
+int WriteJobRc(const JobRequest& req, const std::string& jobRc);
