@@ -183,11 +183,9 @@ TEST_F(QueueFilterTest, PrintsPdfPostScriptAndPpmPages)
         EXPECT_TRUE(HasLine(job, "@PJL SET USERNAME=\"alice\""));
         EXPECT_TRUE(HasLine(job, "@PJL SET JOBNAME=\"title\""));
         EXPECT_EQ("title", job.szEojTitle);
-        ASSERT_EQ(c.pages.size(), job.pages.size());
-        for (size_t i = 0; i < c.pages.size(); ++i) {
-            EXPECT_EQ(uint32_t(kWidth), job.pages[i].nWidth);
-            EXPECT_EQ(c.pages[i], job.pages[i].pixels) << "page " << i + 1;
-        }
+        ExpectPages(job, c.pages);
+        for (const PwgPage& page : job.pages)
+            EXPECT_EQ(uint32_t(kWidth), page.nWidth);
     }
 }
 
@@ -319,9 +317,7 @@ TEST_F(QueueFilterTest, AppliesEachJobOption)
             EXPECT_TRUE(HasLine(job, line)) << line;
         if (c.pages.empty())
             continue;
-        ASSERT_EQ(c.pages.size(), job.pages.size());
-        for (size_t i = 0; i < c.pages.size(); ++i)
-            EXPECT_EQ(c.pages[i], job.pages[i].pixels) << "page " << i + 1;
+        ExpectPages(job, c.pages);
     }
 
     // Collated copies leave the pages in document order (the copies are the filter's
@@ -332,9 +328,7 @@ TEST_F(QueueFilterTest, AppliesEachJobOption)
     const VnJob job = ReadOutput(collated);
     EXPECT_TRUE(HasLine(job, "@PJL SET RENDERMODE=GRAYSCALE"));
     EXPECT_TRUE(HasLine(job, "@PJL SET ECONOPRINT=OFF"));
-    ASSERT_GE(job.pages.size(), 2u);
-    EXPECT_EQ(GrayPixels(a), job.pages[0].pixels);
-    EXPECT_EQ(GrayPixels(b), job.pages[1].pixels);
+    ExpectPages(job, {GrayPixels(a), GrayPixels(b), GrayPixels(white)});
 }
 
 TEST_F(QueueFilterTest, MediaChoosesTheRenderedPageSize)
@@ -607,8 +601,6 @@ TEST_F(QueueCancelTest, ContinueAloneIsJobControl)
     const FilterResult result = filter.Wait(30s);
     EXPECT_EQ(0, result.nExitStatus);
     EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
-    const VnJob job = ReadOutput(result);
-    ASSERT_EQ(2u, job.pages.size());
-    EXPECT_EQ(b.pixels, job.pages[1].pixels);
+    ExpectPages(ReadOutput(result), {&a, &b});
     ExpectNothingLeft(result.nPid);
 }
