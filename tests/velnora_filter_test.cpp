@@ -591,3 +591,93 @@ TEST_F(QueueCancelTest, ContinueAloneIsJobControl)
     ExpectPages(ReadOutput(result), {&a, &b});
     ExpectNothingLeft(result.nPid);
 }
+
+namespace {
+
+// Polls until the condition holds or the time is up: whether it held.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// True when the process runs the program of this name.
+bool Runs(pid_t nPid, const std::string& program)
+{
+    return ReadText("/proc/" + std::to_string(nPid) + "/comm") == program + "\n";
+}
+
+// True when the process sleeps in a write to its standard output.
+bool IsBlockedWritingOutput(pid_t nPid)
+{
+    return ReadText("/proc/" + std::to_string(nPid) + "/syscall").rfind("1 0x1 ", 0) == 0;
+}
+
+}  // namespace
+
+// A printer that stops reading: rastertovelnora sleeps in a write to it. The queue's
+// cancel ends the wrapper and the filter together, the job closed as far as the printer
+// takes it, nothing left behind.
+TEST_F(QueueFilterTest, CancelEndsTheJobWhileThePrinterStopsReading)
+{
+    WritePaperInfo("A4: 400 300\n");
+    std::vector<std::vector<uint8_t>> pages;
+    uint32_t nSeed = 1;
+    for (int i = 0; i < 3; ++i)
+        pages.push_back(PpmPage(MakeImage(400, 300, [&nSeed](int, int, uint8_t* p) {
+            for (int k = 0; k < 3; ++k) {
+                nSeed = nSeed * 1664525u + 1013904223u;
+                p[k] = uint8_t(nSeed >> 24);
+            }
+        })));
+    const std::string input = dir / "noise.ppm";
+    WriteBytes(input, Concat(pages));
+    FilterProcess queue(QueueFilterPath(), QueueArgs({input}), QueueEnv(), true, OutputMode::kStall);
+    pid_t nFilter = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (pid_t nPid : ProcessesNaming(dir.Path()))
+                if (Runs(nPid, "rastertovelnora") && IsBlockedWritingOutput(nPid))
+                    nFilter = nPid;
+            return nFilter != 0;
+        },
+        20s))
+        << "rastertovelnora never filled the printer's pipe";
+    queue.Signal(SIGTERM);
+    const FilterResult result = queue.Wait(20s);   // a hang guard only
+    ASSERT_TRUE(result.bExited) << "ended by signal " << result.nSignal;
+    EXPECT_EQ(0, result.nExitStatus) << result.err;
+    EXPECT_EQ("INFO: Job cancelled (SIGTERM); closing it for the printer\n", result.err);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesNaming(dir.Path()).empty(); }, 10s));
+    EXPECT_EQ(std::vector<std::string>{}, StagedFilesOf(nFilter));
+    ExpectNothingLeft(result.nPid);
+}
+
+// The wrapper killed outright (the out-of-memory killer, kill -9 of its process group)
+// takes its children along: Ghostscript rendering an endless document does not run on.
+TEST_F(QueueFilterTest, ChildrenEndWithAKilledWrapper)
+{
+    FilterProcess queue(QueueFilterPath(), QueueArgs(), QueueEnv(), true);
+    ASSERT_TRUE(queue.Write(Bytes("%!PS\n{ 1 pop } loop\n")));
+    queue.CloseInput();
+    const auto RunningGhostscript = [&] {
+        const std::vector<pid_t> pids = ProcessesNaming(dir.Path());
+        return std::any_of(pids.begin(), pids.end(), [](pid_t nPid) { return Runs(nPid, "gs"); });
+    };
+    ASSERT_TRUE(WaitUntil(RunningGhostscript, 20s)) << "Ghostscript never started";
+    std::this_thread::sleep_for(200ms);   // well into the endless loop
+    queue.SignalGroup(SIGKILL);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesNaming(dir.Path()).size() <= 1; }, 10s))
+        << "a child of the killed wrapper runs on";
+    for (pid_t nPid : ProcessesNaming(dir.Path()))
+        if (nPid != queue.Pid())
+            kill(nPid, SIGKILL);   // the children hold the wrapper's pipes
+    const FilterResult result = queue.Wait(20s);
+    EXPECT_EQ(SIGKILL, result.nSignal);
+}

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/signalfd.h>
@@ -132,9 +133,14 @@ void StopChild(Child* pChild, int nSignal)
     ContinueChild(pChild);   // a stopped process must run to act on the signal
 }
 
-// The child's side of a fork: a process group of its own, default signals, none blocked.
-static void PrepareChild()
+// The child's side of a fork: a process group of its own, default signals, none blocked,
+// and the death signal: a child must not outlive the wrapper, whatever ends it (the
+// out-of-memory killer, kill -9 of its process group). A wrapper already gone before the
+// death signal was set is noticed at once.
+static bool PrepareChild(const Child* pChild, pid_t nParent)
 {
+    if (prctl(PR_SET_PDEATHSIG, pChild->nDeathSignal) != 0 || getppid() != nParent)
+        return false;
     setpgid(0, 0);
     for (int nSignal : kCancelSignals)
         signal(nSignal, SIG_DFL);
@@ -143,6 +149,7 @@ static void PrepareChild()
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    return true;
 }
 
 static std::vector<char*> CStrings(std::vector<std::string>* pStrings)
@@ -206,13 +213,15 @@ static bool StartChild(Child* pChild, std::vector<std::string> argv, std::vector
     std::vector<char*> args = CStrings(&argv);
     std::vector<char*> envp = CStrings(&env);
     const std::string execFailure = std::string("ERROR: Cannot run ") + pChild->pszName + ": ";
+    const pid_t nParent = getpid();
     const pid_t nPid = fork();
     if (nPid < 0) {
         Fail(std::string("Cannot start ") + pChild->pszName + ": " + strerror(errno));
         return false;
     }
     if (nPid == 0) {
-        PrepareChild();
+        if (!PrepareChild(pChild, nParent))
+            _exit(127);
         if (ArrangeChildFds(fds))
             execvpe(args[0], args.data(), envp.data());
         const std::string message = execFailure + strerror(errno) + "\n";
@@ -246,6 +255,18 @@ bool ReapChild(Child* pChild)
         }
     }
     return false;
+}
+
+void KillAndReap(Child* pChild)
+{
+    if (!pChild->bRunning)
+        return;
+    StopChild(pChild, SIGKILL);
+    int nStatus = 0;
+    while (waitpid(pChild->nPid, &nStatus, 0) < 0 && errno == EINTR) {
+    }
+    pChild->bRunning = false;
+    pChild->nWaitStatus = nStatus;
 }
 
 bool EndedWell(const Child* pChild)

@@ -6,6 +6,7 @@
 // passes the cancellation on.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -55,6 +56,7 @@ struct Child {
     bool bHalted = false;     // stopped by job control (SIGSTOP, SIGTSTP, ...), not ended
     bool bStopped = false;    // the wrapper ended it (cancellation, or nowhere to write)
     int nWaitStatus = 0;      // as waitpid gave it, once the child has ended
+    int nDeathSignal = SIGKILL;   // sent to the child when the wrapper dies
 };
 
 // Resumes a child that job control has stopped. Only then: SIGCONT also discards a
@@ -68,6 +70,9 @@ void StopChild(Child* pChild, int nSignal);
 bool ReapChild(Child* pChild);
 // Whether an ended child exited with status 0; how it ended, for messages.
 bool EndedWell(const Child* pChild);
+// Kills a running child's process group and waits for the child: the last resort when the
+// wrapper can no longer follow its children.
+void KillAndReap(Child* pChild);
 std::string HowItEnded(const Child* pChild);
 
 // Path of rastertovelnora: beside this program's own executable.

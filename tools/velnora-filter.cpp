@@ -73,8 +73,9 @@
 // The running job: the document's bytes (or Ghostscript's pages) moved to the filter.
 struct RunningJob {
     SignalState* pSignals = nullptr;
-    Child filter{"rastertovelnora"};
-    Child gs{"gs"};
+    // The filter closes a job it has begun when the wrapper dies; Ghostscript just ends.
+    Child filter{.pszName = "rastertovelnora", .nDeathSignal = SIGTERM};
+    Child gs{.pszName = "gs", .nDeathSignal = SIGKILL};
     Fd source;                 // the document, or the reading end of Ghostscript's pages
     Fd sink;                   // the writing end of the filter's standard input
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kPumpSize);
@@ -167,11 +168,32 @@ static void WriteSink(RunningJob* pJob)
     }
 }
 
-// Moves the bytes until both children have ended, acting on signals between steps.
-static void RunLoop(RunningJob* pJob)
+// A cancelled filter gets the signal again while it runs: between pages it ignores the
+// signal and ends the job by itself, but a printer that stops reading during that finish
+// can hold it only until the next signal. At the very end it is killed.
+constexpr int kCancelRepeatMs = 500;
+constexpr int kCancelRepeatsBeforeKill = 20;
+
+static void RepeatCancel(RunningJob* pJob, int nRepeat)
+{
+    if (nRepeat < kCancelRepeatsBeforeKill) {
+        StopChild(&pJob->filter, SIGTERM);
+        StopChild(&pJob->gs, SIGTERM);
+        return;
+    }
+    Say("ERROR: rastertovelnora did not end after the cancellation; killed");
+    KillAndReap(&pJob->filter);
+    KillAndReap(&pJob->gs);
+}
+
+// Moves the bytes until both children have ended, acting on signals between steps. False
+// when the wrapper could not wait for its children any more: both are then ended
+// (reported).
+static bool RunLoop(RunningJob* pJob)
 {
     SignalState* pSignals = pJob->pSignals;
     bool bCancelled = false;
+    int nRepeats = 0;
     while (pJob->filter.bRunning || pJob->gs.bRunning) {
         pollfd fds[3] = {{pSignals->fdSignal, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
         const bool bBufferEmpty = pJob->nStart == pJob->nEnd;
@@ -179,8 +201,19 @@ static void RunLoop(RunningJob* pJob)
             fds[1].fd = pJob->source.fd;
         else
             fds[2].fd = pJob->sink.fd;
-        if (poll(fds, 3, -1) < 0 && errno != EINTR)
-            break;
+        const int nReady = poll(fds, 3, bCancelled ? kCancelRepeatMs : -1);
+        if (nReady < 0 && errno != EINTR) {
+            Say("ERROR: Cannot wait for the job's programs: " + std::string(strerror(errno)));
+            KillAndReap(&pJob->filter);
+            KillAndReap(&pJob->gs);
+            return false;
+        }
+        if (nReady == 0) {
+            RepeatCancel(pJob, ++nRepeats);
+            continue;
+        }
+        if (nReady < 0)
+            continue;
         if (fds[0].revents) {
             ReadSignals(pSignals);
             if (pSignals->nCancelSignal != 0 && !bCancelled) {
@@ -203,6 +236,7 @@ static void RunLoop(RunningJob* pJob)
         else if (fds[2].fd >= 0 && fds[2].revents)
             WriteSink(pJob);
     }
+    return true;
 }
 
 // The exit status of a job whose children have ended.
@@ -279,8 +313,7 @@ static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8
         RunLoop(pJob);
         return kStatusFailed;
     }
-    RunLoop(pJob);
-    return FinalStatus(*pJob);
+    return RunLoop(pJob) ? FinalStatus(*pJob) : kStatusFailed;
 }
 
 // Passes PPM pages to the filter as they come: the head, then the rest of the input.
@@ -293,8 +326,7 @@ static int PrintPages(RunningJob* pJob, const std::vector<uint8_t>& head, Fd* pI
     pJob->nEnd = head.size();
     pJob->source.Reset(pIn->fd);
     pIn->fd = -1;
-    RunLoop(pJob);
-    return FinalStatus(*pJob);
+    return RunLoop(pJob) ? FinalStatus(*pJob) : kStatusFailed;
 }
 
 // A whole job once the command line is read: 0 or the exit status.
