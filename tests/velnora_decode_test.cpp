@@ -11,9 +11,29 @@
 #include <string>
 #include <vector>
 
+#include "craftedjob.h"
 #include "filterjob.h"
 
+// AddressSanitizer reserves terabytes of address space, so an address-space limit cannot
+// be put on a sanitized inspector.
+#if defined(__SANITIZE_ADDRESS__)
+#define VN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef VN_ADDRESS_SANITIZER
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 namespace {
+
+// The address space the inspector is given where the memory it holds is tested: room for
+// the program and one page of some megabytes, far from the jobs' decoded sizes.
+constexpr int kMemoryLimitMiB = 200;
 
 const char* DecodePath()
 {
@@ -26,6 +46,19 @@ FilterResult RunDecode(const std::vector<std::string>& args, const std::vector<u
     FilterProcess decode(DecodePath(), args, {}, false);
     if (!input.empty())
         decode.Write(input);
+    return decode.Wait();
+}
+
+// Runs velnora-decode with its address space limited to nLimitMiB (by the shell's ulimit,
+// so the test process keeps its own), or without a limit in a sanitized build.
+FilterResult RunDecodeWithin(int nLimitMiB, const std::vector<std::string>& args)
+{
+    if (kAddressSanitizer)
+        return RunDecode(args);
+    std::vector<std::string> shArgs = {"-c", "ulimit -v " + std::to_string(nLimitMiB * 1024) + " && exec \"$0\" \"$@\"",
+                                       DecodePath()};
+    shArgs.insert(shArgs.end(), args.begin(), args.end());
+    FilterProcess decode("/bin/sh", shArgs, {}, false);
     return decode.Wait();
 }
 
@@ -339,4 +372,89 @@ TEST_F(DecodeTest, FailedPngWriteLeavesNoFileBehind)
     EXPECT_EQ(1, result.nExitStatus);
     EXPECT_EQ("velnora-decode: " + pngDir + "/page-1.png: cannot write the page: File too large\n", result.err);
     EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+}
+
+// Pages are decoded, printed and written one at a time: a job of 20 pages of 18 MB each
+// (360 MB decoded) goes through an inspector limited to 200 MiB of address space, with and
+// without --png.
+TEST_F(DecodeTest, ReadsManyPagesInAboutOnePagesMemory)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "an address-space limit cannot hold AddressSanitizer's reservations";
+    constexpr uint32_t kWidth = 3000, kHeight = 2000;
+    constexpr int kPages = 20;
+    std::vector<uint8_t> document = Bytes("RaS2");
+    for (int n = 0; n < kPages; ++n)
+        document = Concat({document, CraftedPageHeader(kWidth, kHeight, 24),
+                           UniformPageRecords(kWidth, kHeight, 24, uint8_t(n * 10))});
+    WriteBytes(jobPath, CraftedJob(Gzip(document)));
+    ASSERT_GT(uint64_t(kPages) * kWidth * 3 * kHeight, uint64_t(kMemoryLimitMiB) << 20);
+
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"summary", {jobPath}},
+        {"--png", {"--png", pngDir, jobPath}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunDecodeWithin(kMemoryLimitMiB, c.args);
+        EXPECT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ("", result.err);
+        const std::string out = Text(result.out);
+        EXPECT_NE(std::string::npos, out.find("page 20: header at document offset")) << out;
+        EXPECT_NE(std::string::npos, out.find(", 20 pages\n")) << out;
+    }
+    EXPECT_EQ(size_t(kPages), ListDir(pngDir).size());
+    const PngPage last = ReadPng(pngDir + "/page-20.png");
+    ASSERT_TRUE(last.bRead);
+    EXPECT_EQ(std::vector<uint8_t>(size_t(kWidth) * 3 * kHeight, 190), last.pixels);
+}
+
+// What no filter writes is refused at its first wrong byte, before anything is allocated
+// or inflated for it: a page with impossible sides or too many pixels, and a gzip stream
+// of a thousand mebibytes of zeros. Exit 1 with the reader's message, within a memory
+// limit that holding the page or the stream would break.
+TEST_F(DecodeTest, RefusesImpossiblePagesAndGzipBombsEarly)
+{
+    // A page of 1048576 x 65536 whose 256 records of 256 lines each take 8 MB, so the
+    // document could hold them: about 8 KB compressed.
+    std::vector<uint8_t> hugeRecords;
+    for (int n = 0; n < 256; ++n) {
+        hugeRecords.push_back(255);
+        for (int nRun = 0; nRun < 1048576 / 128; ++nRun)
+            hugeRecords.insert(hugeRecords.end(), {127, 0, 0, 0});
+    }
+    const size_t nHeader = 4;   // the page header follows the sync word
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> stream;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"1048576 x 65536", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(1048576, 65536, 24), hugeRecords})),
+         "offset " + std::to_string(nHeader + pwg::kWidth) +
+             " in the document: expected a Width of at most 32767 pixels (a page side the filter can write)"},
+        {"Height 32768", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(100, 32768, 8), {0, 0, 1}})),
+         "offset " + std::to_string(nHeader + pwg::kHeight) +
+             " in the document: expected a Height of at most 32767 lines (a page side the filter can write)"},
+        {"32767 x 32767 colour", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(32767, 32767, 24), {0, 0, 1}})),
+         "offset " + std::to_string(nHeader + pwg::kHeight) +
+             " in the document: expected a page of at most 536870912 bytes of pixels (BytesPerLine x Height)"},
+        {"gzip bomb", GzipOfZeros(1000), "offset 0 in the document: expected the sync word \"RaS2\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteBytes(jobPath, CraftedJob(c.stream));
+        RemoveTree(pngDir);
+        const FilterResult result = RunDecodeWithin(kMemoryLimitMiB, {"--png", pngDir, jobPath});
+        EXPECT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ("velnora-decode: " + jobPath + ": malformed job: " + c.expected + "\n", result.err);
+        EXPECT_EQ(std::string::npos, Text(result.out).find("page 1:")) << Text(result.out);
+        EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+    }
 }

@@ -322,3 +322,126 @@ TEST_F(JobReaderFile, ReadsJobFromFileAndReportsMissingFile)
     EXPECT_EQ(0u, err.nOffset);
     EXPECT_NE(std::string::npos, err.szExpected.find("open")) << DescribeError(err);
 }
+
+namespace {
+
+// A job of three pages, gray and colour, some lines merged.
+ByteVec ThreePageDocument()
+{
+    return Document({CraftedPageHeader(5, 3, 8), {0x00, 0xFC, 1, 2, 3, 4, 5}, {0x01, 0x01, 9, 0xFE, 7, 8, 7},
+                     CraftedPageHeader(3, 2, 24), {0x00, 0x00, 255, 0, 0, 0xFF, 0, 255, 0, 0, 0, 255},
+                     {0x00, 0x02, 1, 2, 3}, CraftedPageHeader(200, 300, 8), UniformPageRecords(200, 300, 8, 0xAA)});
+}
+
+// A stream over the bytes that counts what is read from it.
+struct CountedBytes {
+    const ByteVec* pBytes;
+    size_t nRead = 0;
+};
+
+ssize_t ReadCounted(void* pCookie, char* pBuf, size_t nSize)
+{
+    CountedBytes* p = static_cast<CountedBytes*>(pCookie);
+    const size_t n = std::min(nSize, p->pBytes->size() - p->nRead);
+    std::memcpy(pBuf, p->pBytes->data() + p->nRead, n);
+    p->nRead += n;
+    return static_cast<ssize_t>(n);
+}
+
+FILE* OpenCounted(CountedBytes* pCounted)
+{
+    cookie_io_functions_t io{};
+    io.read = ReadCounted;
+    return fopencookie(pCounted, "rb", io);
+}
+
+}  // namespace
+
+// The job read from a stream, one page after the other into the same page record, gives
+// what ReadJob gives.
+TEST(JobReader, ReadsAStreamAPageAtATime)
+{
+    const ByteVec job = MakeJob(ThreePageDocument(), "T").Whole();
+    VnJob whole;
+    JobReadError err;
+    ASSERT_TRUE(ReadJob(job.data(), job.size(), &whole, &err)) << DescribeError(err);
+    ASSERT_EQ(3u, whole.pages.size());
+
+    CountedBytes counted{&job};
+    FILE* fp = OpenCounted(&counted);
+    ASSERT_NE(nullptr, fp);
+    JobReader reader(fp);
+    VnJob streamed;
+    ASSERT_TRUE(reader.ReadHeader(&streamed, &err)) << DescribeError(err);
+    EXPECT_EQ(whole.headerLines, streamed.headerLines);
+    PwgPage page;
+    for (const PwgPage& want : whole.pages) {
+        ASSERT_EQ(PageStep::kPage, reader.NextPage(&page, &err)) << DescribeError(err);
+        EXPECT_EQ(want.header, page.header);
+        EXPECT_EQ(want.pixels, page.pixels);
+        EXPECT_EQ(want.stats.nEncodedBytes, page.stats.nEncodedBytes);
+        EXPECT_EQ(want.nDocOffset, page.nDocOffset);
+    }
+    ASSERT_EQ(PageStep::kEndOfDocument, reader.NextPage(&page, &err)) << DescribeError(err);
+    ASSERT_TRUE(reader.ReadTrailer(&streamed, &err)) << DescribeError(err);
+    fclose(fp);
+    EXPECT_EQ(whole.nStreamOffset, streamed.nStreamOffset);
+    EXPECT_EQ(whole.nStreamSize, streamed.nStreamSize);
+    EXPECT_EQ(whole.document.size(), streamed.nDocumentSize);
+    EXPECT_EQ(job.size(), streamed.nJobSize);
+    EXPECT_EQ(whole.szTrailer, streamed.szTrailer);
+    EXPECT_EQ("T", streamed.szEojTitle);
+}
+
+// A fault is reported where it stands, and nothing behind it is read: a gzip stream that
+// inflates to a thousand mebibytes of zeros is refused at the document's first byte after
+// the first block of the job.
+TEST(JobReader, StopsReadingAtTheFirstWrongByte)
+{
+    const ByteVec job = CraftedJob(GzipOfZeros(1000));
+    CountedBytes counted{&job};
+    FILE* fp = OpenCounted(&counted);
+    ASSERT_NE(nullptr, fp);
+    JobReader reader(fp);
+    VnJob out;
+    JobReadError err;
+    ASSERT_TRUE(reader.ReadHeader(&out, &err)) << DescribeError(err);
+    PwgPage page;
+    EXPECT_EQ(PageStep::kMalformed, reader.NextPage(&page, &err));
+    fclose(fp);
+    EXPECT_EQ("offset 0 in the document: expected the sync word \"RaS2\"", DescribeError(err));
+    EXPECT_GT(job.size(), 1000000u);
+    EXPECT_LT(counted.nRead, 256u * 1024) << "of " << job.size() << " bytes";
+}
+
+// Every byte of a document, set to 0x00, 0x80 and 0xFF in turn: the document reader and
+// the job reader (the same document in a gzip stream) agree, byte for byte of the message,
+// and a document read as well formed has all its pixels.
+TEST(JobReader, EveryDamagedByteIsRefusedOrDecoded)
+{
+    const ByteVec document = ThreePageDocument();
+    for (size_t nOffset = 0; nOffset < document.size(); ++nOffset) {
+        for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF)}) {
+            ByteVec damaged = document;
+            damaged[nOffset] = nValue;
+            std::vector<PwgPage> pages;
+            JobReadError docErr;
+            const bool bDocument = ReadPwgDocument(damaged.data(), damaged.size(), &pages, &docErr);
+            const ByteVec job = MakeJob(damaged).Whole();
+            VnJob out;
+            JobReadError jobErr;
+            const bool bJob = ReadJob(job.data(), job.size(), &out, &jobErr);
+            SCOPED_TRACE("offset " + std::to_string(nOffset) + " set to " + std::to_string(nValue));
+            ASSERT_EQ(bDocument, bJob);
+            if (!bDocument) {
+                ASSERT_EQ(DescribeError(docErr), DescribeError(jobErr));
+                ASSERT_TRUE(docErr.bInDocument);
+                ASSERT_LE(docErr.nOffset, damaged.size());
+                continue;
+            }
+            ASSERT_EQ(pages.size(), out.pages.size());
+            for (const PwgPage& page : pages)
+                ASSERT_EQ(uint64_t(page.nHeight) * page.nBytesPerLine, page.pixels.size());
+        }
+    }
+}
