@@ -6,13 +6,34 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <random>
 #include <csignal>
 #include <string>
 #include <vector>
 
+#include "craftedjob.h"
 #include "filterjob.h"
 
+// AddressSanitizer reserves terabytes of address space, so an address-space limit cannot
+// be put on a sanitized inspector.
+#if defined(__SANITIZE_ADDRESS__)
+#define VN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef VN_ADDRESS_SANITIZER
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 namespace {
+
+// The address space the inspector is given where the memory it holds is tested: room for
+// the program and one page of some megabytes, far from the jobs' decoded sizes.
+constexpr int kMemoryLimitMiB = 200;
 
 const char* DecodePath()
 {
@@ -25,6 +46,19 @@ FilterResult RunDecode(const std::vector<std::string>& args, const std::vector<u
     FilterProcess decode(DecodePath(), args, {}, false);
     if (!input.empty())
         decode.Write(input);
+    return decode.Wait();
+}
+
+// Runs velnora-decode with its address space limited to nLimitMiB (by the shell's ulimit,
+// so the test process keeps its own), or without a limit in a sanitized build.
+FilterResult RunDecodeWithin(int nLimitMiB, const std::vector<std::string>& args)
+{
+    if (kAddressSanitizer)
+        return RunDecode(args);
+    std::vector<std::string> shArgs = {"-c", "ulimit -v " + std::to_string(nLimitMiB * 1024) + " && exec \"$0\" \"$@\"",
+                                       DecodePath()};
+    shArgs.insert(shArgs.end(), args.begin(), args.end());
+    FilterProcess decode("/bin/sh", shArgs, {}, false);
     return decode.Wait();
 }
 
@@ -208,45 +242,59 @@ TEST_F(DecodeTest, MalformedJobsAreReportedWithTheirOffset)
         EXPECT_TRUE(result.bExited);
         EXPECT_EQ(1, result.nExitStatus);
         EXPECT_EQ("velnora-decode: " + jobPath + ": malformed job: " + DescribeError(err) + "\n", result.err);
-        EXPECT_EQ("", Text(result.out));
+        // The summary stops where the fault is: it never shows the end of the job.
+        EXPECT_EQ(std::string::npos, Text(result.out).find("gzip stream:")) << Text(result.out);
         EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
     }
 }
 
+// Each header field of each page, the sync word and a seeded sample of line-record bytes,
+// damaged one at a time: the inspector either reads the job as the reader does or refuses
+// it with the reader's message, never crashes, and writes PNGs only for a good job. (Every
+// byte is swept in-process in vnjobreader_test, and without end by the fuzz target.)
 TEST_F(DecodeTest, DamagedDocumentsNeverCrashIt)
 {
     const VnJob job = PrintJob("VNMonoColor=Mono\n", Page(1), Page(2));
-    // The sync word, the header fields of each page, and every byte of its line records.
-    std::vector<size_t> offsets = {0, 3};
+    struct Damage {
+        size_t nOffset;
+        uint8_t nValue;
+    };
+    std::vector<Damage> damages = {{0, 0x00}, {3, 0xFF}};
+    const size_t kFields[] = {pwg::kRasterName, pwg::kMediaType, pwg::kHWResX, pwg::kPageSizeX,
+                              pwg::kWidth, pwg::kWidth + 3, pwg::kHeight, pwg::kHeight + 3,
+                              pwg::kBitsPerColor + 3, pwg::kBitsPerPixel + 3, pwg::kBytesPerLine + 3,
+                              pwg::kColorSpace + 3, pwg::kNumColors + 3};
+    std::mt19937 random(20240611);
     for (size_t i = 0; i < job.pages.size(); ++i) {
         const size_t nHeader = job.pages[i].nDocOffset;
-        for (size_t nField : {0, 128, 276, 352, 372, 375, 376, 379, 384, 388, 392, 400, 420})
-            offsets.push_back(nHeader + nField);
+        for (size_t nField : kFields)
+            damages.push_back({nHeader + nField, uint8_t(i == 0 ? 0xFF : 0x00)});
         const size_t nEnd = i + 1 < job.pages.size() ? job.pages[i + 1].nDocOffset : job.document.size();
-        for (size_t n = nHeader + kPwgHeaderSize; n < nEnd; ++n)
-            offsets.push_back(n);
+        std::uniform_int_distribution<size_t> lineByte(nHeader + kPwgHeaderSize, nEnd - 1);
+        for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF), uint8_t(0x7F)})
+            damages.push_back({lineByte(random), nValue});
     }
-    for (size_t nOffset : offsets) {
-        for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF)}) {
-            SCOPED_TRACE("document offset " + std::to_string(nOffset) + " set to " + std::to_string(nValue));
-            std::vector<uint8_t> document = job.document;
-            document[nOffset] = nValue;
-            WriteBytes(jobPath, Rewrapped(job, document));
-            RemoveTree(pngDir);
-            VnJob parsed;
-            JobReadError err;
-            const bool bWellFormed = ReadPwgDocument(document.data(), document.size(), &parsed.pages, &err);
+    for (const Damage& d : damages) {
+        SCOPED_TRACE("document offset " + std::to_string(d.nOffset) + " set to " + std::to_string(d.nValue));
+        std::vector<uint8_t> document = job.document;
+        document[d.nOffset] = d.nValue;
+        const std::vector<uint8_t> damaged = Rewrapped(job, document);
+        WriteBytes(jobPath, damaged);
+        RemoveTree(pngDir);
+        VnJob parsed;
+        JobReadError err;
+        const bool bWellFormed = ReadJob(damaged.data(), damaged.size(), &parsed, &err);
 
-            const FilterResult result = RunDecode({"--png", pngDir, jobPath});
-            ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
-            if (!bWellFormed) {
-                EXPECT_EQ(1, result.nExitStatus) << result.err;
-                EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
-                continue;
-            }
-            EXPECT_EQ(0, result.nExitStatus) << result.err;
-            EXPECT_EQ(parsed.pages.size(), ListDir(pngDir).size());
+        const FilterResult result = RunDecode({"--png", pngDir, jobPath});
+        ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+        if (!bWellFormed) {
+            EXPECT_EQ(1, result.nExitStatus);
+            EXPECT_EQ("velnora-decode: " + jobPath + ": malformed job: " + DescribeError(err) + "\n", result.err);
+            EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+            continue;
         }
+        EXPECT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ(parsed.pages.size(), ListDir(pngDir).size());
     }
 }
 
@@ -324,4 +372,89 @@ TEST_F(DecodeTest, FailedPngWriteLeavesNoFileBehind)
     EXPECT_EQ(1, result.nExitStatus);
     EXPECT_EQ("velnora-decode: " + pngDir + "/page-1.png: cannot write the page: File too large\n", result.err);
     EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+}
+
+// Pages are decoded, printed and written one at a time: a job of 20 pages of 18 MB each
+// (360 MB decoded) goes through an inspector limited to 200 MiB of address space, with and
+// without --png.
+TEST_F(DecodeTest, ReadsManyPagesInAboutOnePagesMemory)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "an address-space limit cannot hold AddressSanitizer's reservations";
+    constexpr uint32_t kWidth = 3000, kHeight = 2000;
+    constexpr int kPages = 20;
+    std::vector<uint8_t> document = Bytes("RaS2");
+    for (int n = 0; n < kPages; ++n)
+        document = Concat({document, CraftedPageHeader(kWidth, kHeight, 24),
+                           UniformPageRecords(kWidth, kHeight, 24, uint8_t(n * 10))});
+    WriteBytes(jobPath, CraftedJob(Gzip(document)));
+    ASSERT_GT(uint64_t(kPages) * kWidth * 3 * kHeight, uint64_t(kMemoryLimitMiB) << 20);
+
+    struct Case {
+        const char* pszWhat;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"summary", {jobPath}},
+        {"--png", {"--png", pngDir, jobPath}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunDecodeWithin(kMemoryLimitMiB, c.args);
+        EXPECT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(0, result.nExitStatus);
+        EXPECT_EQ("", result.err);
+        const std::string out = Text(result.out);
+        EXPECT_NE(std::string::npos, out.find("page 20: header at document offset")) << out;
+        EXPECT_NE(std::string::npos, out.find(", 20 pages\n")) << out;
+    }
+    EXPECT_EQ(size_t(kPages), ListDir(pngDir).size());
+    const PngPage last = ReadPng(pngDir + "/page-20.png");
+    ASSERT_TRUE(last.bRead);
+    EXPECT_EQ(std::vector<uint8_t>(size_t(kWidth) * 3 * kHeight, 190), last.pixels);
+}
+
+// What no filter writes is refused at its first wrong byte, before anything is allocated
+// or inflated for it: a page with impossible sides or too many pixels, and a gzip stream
+// of a thousand mebibytes of zeros. Exit 1 with the reader's message, within a memory
+// limit that holding the page or the stream would break.
+TEST_F(DecodeTest, RefusesImpossiblePagesAndGzipBombsEarly)
+{
+    // A page of 1048576 x 65536 whose 256 records of 256 lines each take 8 MB, so the
+    // document could hold them: about 8 KB compressed.
+    std::vector<uint8_t> hugeRecords;
+    for (int n = 0; n < 256; ++n) {
+        hugeRecords.push_back(255);
+        for (int nRun = 0; nRun < 1048576 / 128; ++nRun)
+            hugeRecords.insert(hugeRecords.end(), {127, 0, 0, 0});
+    }
+    const size_t nHeader = 4;   // the page header follows the sync word
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> stream;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"1048576 x 65536", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(1048576, 65536, 24), hugeRecords})),
+         "offset " + std::to_string(nHeader + pwg::kWidth) +
+             " in the document: expected a Width of at most 32767 pixels (a page side the filter can write)"},
+        {"Height 32768", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(100, 32768, 8), {0, 0, 1}})),
+         "offset " + std::to_string(nHeader + pwg::kHeight) +
+             " in the document: expected a Height of at most 32767 lines (a page side the filter can write)"},
+        {"32767 x 32767 colour", Gzip(Concat({Bytes("RaS2"), CraftedPageHeader(32767, 32767, 24), {0, 0, 1}})),
+         "offset " + std::to_string(nHeader + pwg::kHeight) +
+             " in the document: expected a page of at most 536870912 bytes of pixels (BytesPerLine x Height)"},
+        {"gzip bomb", GzipOfZeros(1000), "offset 0 in the document: expected the sync word \"RaS2\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteBytes(jobPath, CraftedJob(c.stream));
+        RemoveTree(pngDir);
+        const FilterResult result = RunDecodeWithin(kMemoryLimitMiB, {"--png", pngDir, jobPath});
+        EXPECT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ("velnora-decode: " + jobPath + ": malformed job: " + c.expected + "\n", result.err);
+        EXPECT_EQ(std::string::npos, Text(result.out).find("page 1:")) << Text(result.out);
+        EXPECT_EQ(std::vector<std::string>{}, ListDir(pngDir));
+    }
 }

@@ -1,3 +1,4 @@
+#include "craftedjob.h"
 #include "testfiles.h"
 #include "vnjobreader.h"
 
@@ -32,32 +33,6 @@ ByteVec Cat(std::initializer_list<ByteVec> parts)
     return all;
 }
 
-void PutBE32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
-}
-
-// A page header as the filter writes it: 600 dpi, A4 in points, "auto" media, the
-// colour space and line length that go with the pixel size.
-ByteVec PageHeader(uint32_t nWidth, uint32_t nHeight, uint32_t nBitsPerPixel)
-{
-    ByteVec header(kPwgHeaderSize, 0);
-    std::memcpy(header.data(), "PwgRaster", 9);
-    std::memcpy(header.data() + 128, "auto", 4);
-    PutBE32(&header[276], 600);
-    PutBE32(&header[280], 600);
-    PutBE32(&header[352], 595);
-    PutBE32(&header[356], 842);
-    PutBE32(&header[372], nWidth);
-    PutBE32(&header[376], nHeight);
-    PutBE32(&header[384], 8);
-    PutBE32(&header[388], nBitsPerPixel);
-    PutBE32(&header[392], nWidth * (nBitsPerPixel / 8));
-    PutBE32(&header[400], nBitsPerPixel == 24 ? 19 : 18);
-    PutBE32(&header[420], nBitsPerPixel == 24 ? 3 : 1);
-    return header;
-}
-
 ByteVec Document(std::initializer_list<ByteVec> parts)
 {
     return Cat({B("RaS2"), Cat(parts)});
@@ -83,7 +58,7 @@ JobParts MakeJob(const ByteVec& document, const char* pszTitle = nullptr)
 }
 
 // A gray page of 2 x 2 with one merged record: lines 9 9 and 9 9.
-const ByteVec kGrayDocument = Document({PageHeader(2, 2, 8), {0x01, 0x01, 9}});
+const ByteVec kGrayDocument = Document({CraftedPageHeader(2, 2, 8), {0x01, 0x01, 9}});
 
 struct ExpectedPage {
     uint32_t nWidth, nHeight, nBitsPerPixel;
@@ -126,18 +101,18 @@ TEST(JobReader, DecodesPages)
     };
     const Case cases[] = {
         {"colour page: repeat and literal runs",
-         Document({PageHeader(3, 2, 24),
+         Document({CraftedPageHeader(3, 2, 24),
                    Cat({{0x00, 0x00}, red, {0xFF}, green, blue}),   // red, then literal green blue
                    Cat({{0x00, 0x02}, white})}),                    // three white
          {{3, 2, 24, Cat({red, green, blue, white, white, white}), {2, 0, 6, 12, 17}}}},
         {"gray page with two merged lines",
-         Document({PageHeader(5, 3, 8), {0x00, 0xFC, 1, 2, 3, 4, 5}, {0x01, 0x01, 9, 0xFE, 7, 8, 7}}),
+         Document({CraftedPageHeader(5, 3, 8), {0x00, 0xFC, 1, 2, 3, 4, 5}, {0x01, 0x01, 9, 0xFE, 7, 8, 7}}),
          {{5, 3, 8, {1, 2, 3, 4, 5, 9, 9, 7, 8, 7, 9, 9, 7, 8, 7}, {2, 1, 8, 2, 14}}}},
         {"300 equal lines as counts 255 and 43, 200 pixels as runs of 128 and 72",
-         Document({PageHeader(200, 300, 8), {255, 127, 0xAA, 71, 0xAA}, {43, 127, 0xAA, 71, 0xAA}}),
+         Document({CraftedPageHeader(200, 300, 8), {255, 127, 0xAA, 71, 0xAA}, {43, 127, 0xAA, 71, 0xAA}}),
          {{200, 300, 8, ByteVec(200 * 300, 0xAA), {2, 298, 0, 400, 10}}}},
         {"two pages",
-         Document({PageHeader(1, 1, 24), Cat({{0x00, 0x00}, blue}), PageHeader(1, 1, 8), {0x00, 0x00, 42}}),
+         Document({CraftedPageHeader(1, 1, 24), Cat({{0x00, 0x00}, blue}), CraftedPageHeader(1, 1, 8), {0x00, 0x00, 42}}),
          {{1, 1, 24, blue, {1, 0, 0, 3, 5}}, {1, 1, 8, {42}, {1, 0, 0, 1, 3}}}},
         {"no page at all", Document({}), {}},
     };
@@ -201,9 +176,9 @@ TEST(JobReader, RejectsMalformedJobs)
     ByteVec badCrc = good.stream;
     badCrc[badCrc.size() - 8] ^= 0x01;
     const size_t nFirstRecord = 4 + kPwgHeaderSize;
-    ByteVec hugeHeader = PageHeader(0x55555555, 0xFFFFFFFF, 24);
-    ByteVec wrongLineLength = PageHeader(2, 1, 8);
-    wrongLineLength[395] = 3;
+    ByteVec hugeHeader = CraftedPageHeader(0x55555555, 0xFFFFFFFF, 24);
+    ByteVec wrongLineLength = CraftedPageHeader(2, 1, 8);
+    wrongLineLength[pwg::kBytesPerLine + 3] = 3;
     const auto WithDocument = [](const ByteVec& document) { return MakeJob(document).Whole(); };
 
     struct Case {
@@ -237,27 +212,36 @@ TEST(JobReader, RejectsMalformedJobs)
         {"trailer without final line feed", Cat({good.header, good.stream, uel, uel}), nStreamEnd + 18, false,
          "line feed"},
         {"garbage after the trailer", Cat({good.Whole(), B("x")}), good.Whole().size(), false, "end of the job"},
-        {"bad sync word", WithDocument(Cat({B("RaS3"), PageHeader(1, 1, 8), {0, 0, 1}})), 0, true, "RaS2"},
+        {"bad sync word", WithDocument(Cat({B("RaS3"), CraftedPageHeader(1, 1, 8), {0, 0, 1}})), 0, true, "RaS2"},
         {"not a PwgRaster header", WithDocument(Document({ByteVec(kPwgHeaderSize, 0)})), 4, true, "PwgRaster"},
-        {"16 bits a pixel", WithDocument(Document({PageHeader(1, 1, 16), {0, 0, 1, 1}})), 4 + 388, true,
+        {"16 bits a pixel", WithDocument(Document({CraftedPageHeader(1, 1, 16), {0, 0, 1, 1}})), 4 + pwg::kBitsPerPixel, true,
          "BitsPerPixel"},
-        {"BytesPerLine not Width x 1", WithDocument(Document({wrongLineLength, {0, 0xFF, 1, 2}})), 4 + 392, true,
+        {"BytesPerLine not Width x 1", WithDocument(Document({wrongLineLength, {0, 0xFF, 1, 2}})), 4 + pwg::kBytesPerLine, true,
          "BytesPerLine"},
-        {"huge Width and Height, tiny document", WithDocument(Document({hugeHeader, ByteVec(64, 0)})), 4 + 372,
-         true, "fit the rest"},
-        {"control byte 0x80", WithDocument(Document({PageHeader(2, 1, 8), {0x00, 0x80, 1, 2}})), nFirstRecord + 1,
+        {"Width and Height far too large", WithDocument(Document({hugeHeader, ByteVec(64, 0)})),
+         4 + pwg::kWidth, true, "a Width of at most 32767 pixels"},
+        {"Width one above 32767", WithDocument(Document({CraftedPageHeader(32768, 1, 8), {0, 0, 1}})),
+         4 + pwg::kWidth, true, "a Width of at most 32767 pixels"},
+        {"Height one above 32767", WithDocument(Document({CraftedPageHeader(1, 32768, 8), {0, 0, 1}})),
+         4 + pwg::kHeight, true, "a Height of at most 32767 lines"},
+        {"more than 512 MiB of pixels", WithDocument(Document({CraftedPageHeader(32767, 32767, 24)})),
+         4 + pwg::kHeight, true, "a page of at most 536870912 bytes"},
+        {"PJL header beyond 1 MiB",
+         Cat({uel, B("@PJL \n@PJL COMMENT "), ByteVec(kPjlTextMax, 'x'), B("\n")}), kPjlTextMax, false,
+         "within 1048576 bytes"},
+        {"control byte 0x80", WithDocument(Document({CraftedPageHeader(2, 1, 8), {0x00, 0x80, 1, 2}})), nFirstRecord + 1,
          true, "0x80"},
-        {"run past BytesPerLine", WithDocument(Document({PageHeader(2, 1, 8), {0x00, 0x02, 5}})), nFirstRecord + 1,
+        {"run past BytesPerLine", WithDocument(Document({CraftedPageHeader(2, 1, 8), {0x00, 0x02, 5}})), nFirstRecord + 1,
          true, "BytesPerLine"},
         {"literal past BytesPerLine",
-         WithDocument(Document({PageHeader(2, 1, 24), {0x00, 0x00, 1, 1, 1, 0xFF, 2, 2, 2, 3, 3, 3}})),
+         WithDocument(Document({CraftedPageHeader(2, 1, 24), {0x00, 0x00, 1, 1, 1, 0xFF, 2, 2, 2, 3, 3, 3}})),
          nFirstRecord + 5, true, "BytesPerLine"},
-        {"repeat count past Height", WithDocument(Document({PageHeader(1, 2, 8), {0x00, 0x00, 1}, {0x01, 0x00, 1}})),
+        {"repeat count past Height", WithDocument(Document({CraftedPageHeader(1, 2, 8), {0x00, 0x00, 1}, {0x01, 0x00, 1}})),
          nFirstRecord + 3, true, "Height"},
         {"document ends before the last line",
-         WithDocument(Document({PageHeader(1, 3, 8), {0x00, 0x00, 1}, {0x00, 0x00, 1}})), nFirstRecord + 6, true,
+         WithDocument(Document({CraftedPageHeader(1, 3, 8), {0x00, 0x00, 1}, {0x00, 0x00, 1}})), nFirstRecord + 6, true,
          "a line record"},
-        {"document ends inside a literal", WithDocument(Document({PageHeader(3, 1, 8), {0x00, 0xFE, 1, 2}})),
+        {"document ends inside a literal", WithDocument(Document({CraftedPageHeader(3, 1, 8), {0x00, 0xFE, 1, 2}})),
          nFirstRecord + 4, true, "pixels"},
         {"bytes after the last page", WithDocument(Cat({kGrayDocument, {0x00}})), kGrayDocument.size(), true,
          "end of the document"},
@@ -278,7 +262,7 @@ TEST(JobReader, RejectsMalformedJobs)
 TEST(JobReader, RejectsEveryTruncation)
 {
     const ByteVec document = Document(
-        {PageHeader(3, 2, 24), {0x00, 0x02, 1, 2, 3}, {0x00, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9}});
+        {CraftedPageHeader(3, 2, 24), {0x00, 0x02, 1, 2, 3}, {0x00, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9}});
     const ByteVec job = MakeJob(document, "T").Whole();
     for (size_t nSize = 0; nSize < job.size(); ++nSize) {
         VnJob out;
@@ -337,4 +321,127 @@ TEST_F(JobReaderFile, ReadsJobFromFileAndReportsMissingFile)
     EXPECT_FALSE(ReadJobFile((dir / "missing.prn").string().c_str(), &out, &err));
     EXPECT_EQ(0u, err.nOffset);
     EXPECT_NE(std::string::npos, err.szExpected.find("open")) << DescribeError(err);
+}
+
+namespace {
+
+// A job of three pages, gray and colour, some lines merged.
+ByteVec ThreePageDocument()
+{
+    return Document({CraftedPageHeader(5, 3, 8), {0x00, 0xFC, 1, 2, 3, 4, 5}, {0x01, 0x01, 9, 0xFE, 7, 8, 7},
+                     CraftedPageHeader(3, 2, 24), {0x00, 0x00, 255, 0, 0, 0xFF, 0, 255, 0, 0, 0, 255},
+                     {0x00, 0x02, 1, 2, 3}, CraftedPageHeader(200, 300, 8), UniformPageRecords(200, 300, 8, 0xAA)});
+}
+
+// A stream over the bytes that counts what is read from it.
+struct CountedBytes {
+    const ByteVec* pBytes;
+    size_t nRead = 0;
+};
+
+ssize_t ReadCounted(void* pCookie, char* pBuf, size_t nSize)
+{
+    CountedBytes* p = static_cast<CountedBytes*>(pCookie);
+    const size_t n = std::min(nSize, p->pBytes->size() - p->nRead);
+    std::memcpy(pBuf, p->pBytes->data() + p->nRead, n);
+    p->nRead += n;
+    return static_cast<ssize_t>(n);
+}
+
+FILE* OpenCounted(CountedBytes* pCounted)
+{
+    cookie_io_functions_t io{};
+    io.read = ReadCounted;
+    return fopencookie(pCounted, "rb", io);
+}
+
+}  // namespace
+
+// The job read from a stream, one page after the other into the same page record, gives
+// what ReadJob gives.
+TEST(JobReader, ReadsAStreamAPageAtATime)
+{
+    const ByteVec job = MakeJob(ThreePageDocument(), "T").Whole();
+    VnJob whole;
+    JobReadError err;
+    ASSERT_TRUE(ReadJob(job.data(), job.size(), &whole, &err)) << DescribeError(err);
+    ASSERT_EQ(3u, whole.pages.size());
+
+    CountedBytes counted{&job};
+    FILE* fp = OpenCounted(&counted);
+    ASSERT_NE(nullptr, fp);
+    JobReader reader(fp);
+    VnJob streamed;
+    ASSERT_TRUE(reader.ReadHeader(&streamed, &err)) << DescribeError(err);
+    EXPECT_EQ(whole.headerLines, streamed.headerLines);
+    PwgPage page;
+    for (const PwgPage& want : whole.pages) {
+        ASSERT_EQ(PageStep::kPage, reader.NextPage(&page, &err)) << DescribeError(err);
+        EXPECT_EQ(want.header, page.header);
+        EXPECT_EQ(want.pixels, page.pixels);
+        EXPECT_EQ(want.stats.nEncodedBytes, page.stats.nEncodedBytes);
+        EXPECT_EQ(want.nDocOffset, page.nDocOffset);
+    }
+    ASSERT_EQ(PageStep::kEndOfDocument, reader.NextPage(&page, &err)) << DescribeError(err);
+    ASSERT_TRUE(reader.ReadTrailer(&streamed, &err)) << DescribeError(err);
+    fclose(fp);
+    EXPECT_EQ(whole.nStreamOffset, streamed.nStreamOffset);
+    EXPECT_EQ(whole.nStreamSize, streamed.nStreamSize);
+    EXPECT_EQ(whole.document.size(), streamed.nDocumentSize);
+    EXPECT_EQ(job.size(), streamed.nJobSize);
+    EXPECT_EQ(whole.szTrailer, streamed.szTrailer);
+    EXPECT_EQ("T", streamed.szEojTitle);
+}
+
+// A fault is reported where it stands, and nothing behind it is read: a gzip stream that
+// inflates to a thousand mebibytes of zeros is refused at the document's first byte after
+// the first block of the job.
+TEST(JobReader, StopsReadingAtTheFirstWrongByte)
+{
+    const ByteVec job = CraftedJob(GzipOfZeros(1000));
+    CountedBytes counted{&job};
+    FILE* fp = OpenCounted(&counted);
+    ASSERT_NE(nullptr, fp);
+    JobReader reader(fp);
+    VnJob out;
+    JobReadError err;
+    ASSERT_TRUE(reader.ReadHeader(&out, &err)) << DescribeError(err);
+    PwgPage page;
+    EXPECT_EQ(PageStep::kMalformed, reader.NextPage(&page, &err));
+    fclose(fp);
+    EXPECT_EQ("offset 0 in the document: expected the sync word \"RaS2\"", DescribeError(err));
+    EXPECT_GT(job.size(), 1000000u);
+    EXPECT_LT(counted.nRead, 256u * 1024) << "of " << job.size() << " bytes";
+}
+
+// Every byte of a document, set to 0x00, 0x80 and 0xFF in turn: the document reader and
+// the job reader (the same document in a gzip stream) agree, byte for byte of the message,
+// and a document read as well formed has all its pixels.
+TEST(JobReader, EveryDamagedByteIsRefusedOrDecoded)
+{
+    const ByteVec document = ThreePageDocument();
+    for (size_t nOffset = 0; nOffset < document.size(); ++nOffset) {
+        for (uint8_t nValue : {uint8_t(0x00), uint8_t(0x80), uint8_t(0xFF)}) {
+            ByteVec damaged = document;
+            damaged[nOffset] = nValue;
+            std::vector<PwgPage> pages;
+            JobReadError docErr;
+            const bool bDocument = ReadPwgDocument(damaged.data(), damaged.size(), &pages, &docErr);
+            const ByteVec job = MakeJob(damaged).Whole();
+            VnJob out;
+            JobReadError jobErr;
+            const bool bJob = ReadJob(job.data(), job.size(), &out, &jobErr);
+            SCOPED_TRACE("offset " + std::to_string(nOffset) + " set to " + std::to_string(nValue));
+            ASSERT_EQ(bDocument, bJob);
+            if (!bDocument) {
+                ASSERT_EQ(DescribeError(docErr), DescribeError(jobErr));
+                ASSERT_TRUE(docErr.bInDocument);
+                ASSERT_LE(docErr.nOffset, damaged.size());
+                continue;
+            }
+            ASSERT_EQ(pages.size(), out.pages.size());
+            for (const PwgPage& page : pages)
+                ASSERT_EQ(uint64_t(page.nHeight) * page.nBytesPerLine, page.pixels.size());
+        }
+    }
 }

@@ -13,9 +13,12 @@
 // Exit status: 0 the job is well formed (and its pages were written); 1 the job cannot be
 // read, is malformed, or a page could not be written; 2 a bad command line.
 //
-// Owns nothing beyond one run. A PNG is written to a temporary file in DIR and renamed to
-// its name only when complete, so a failed or interrupted run leaves no half-written page
-// under a page's name; SIGINT, SIGTERM and SIGHUP remove the temporary file on the way out.
+// The job is read as a stream, a page at a time: the summary of a page is printed and its
+// PNG written as soon as the page is decoded, and the page is then dropped, so memory stays
+// about one page whatever the number of pages. The PNGs are written into a private folder
+// in DIR and moved to their names only once the whole job has proved well formed, so a
+// malformed job, a failed write or an interrupted run (SIGINT, SIGTERM, SIGHUP remove the
+// folder on the way out) leaves no page under a page's name.
 #include <png.h>
 
 #include <cerrno>
@@ -43,14 +46,14 @@ constexpr int kStatusFailed = 1;
 constexpr int kStatusUsage = 2;
 
 constexpr const char* kUsage = "usage: velnora-decode [--png DIR] JOB\n";
-constexpr size_t kReadChunk = 64 * 1024;
 constexpr double kMetresPerInch = 0.0254;
 constexpr int kPngCompressionLevel = 3;   // pages are large; more effort buys little here
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The temporary PNG being written, for the signal handler to remove.
-char g_szTempPath[PATH_MAX];
-volatile sig_atomic_t g_bTempActive = 0;   // g_szTempPath names a file to remove on a signal
+// The private folder the PNG pages are written into, for the signal handler to empty.
+char g_szStageDir[PATH_MAX];
+volatile sig_atomic_t g_bStageActive = 0;   // g_szStageDir exists and is ours
+volatile sig_atomic_t g_nStagedPages = 0;   // page-1.png to page-N.png may exist in it
 
 
 struct Options {
@@ -94,30 +97,24 @@ bool ParseArguments(int argc, char** argv, Options* pOpt, bool* pbHelp)
 
 // ---- reading the job ----
 
-// The whole job file (or standard input for "-") into *pData; false with a message.
-bool LoadJob(const char* pszJob, std::vector<uint8_t>* pData)
+// Opens the job file, or takes standard input for "-"; null with a message.
+FILE* OpenJob(const char* pszJob, FilePtr* pOwned)
 {
-    const bool bStdin = std::string_view(pszJob) == "-";
-    FilePtr owned(bStdin ? nullptr : fopen(pszJob, "rb"));
-    if (!bStdin && !owned) {
+    if (std::string_view(pszJob) == "-")
+        return stdin;
+    pOwned->reset(fopen(pszJob, "rb"));
+    if (!*pOwned)
         fprintf(stderr, "velnora-decode: %s: cannot open: %s\n", pszJob, strerror(errno));
-        return false;
-    }
-    FILE* fp = bStdin ? stdin : owned.get();
-    size_t nRead = 0;
-    for (;;) {
-        pData->resize(nRead + kReadChunk);
-        const size_t n = fread(pData->data() + nRead, 1, kReadChunk, fp);
-        nRead += n;
-        if (n < kReadChunk)
-            break;
-    }
-    pData->resize(nRead);
-    if (ferror(fp)) {
-        fprintf(stderr, "velnora-decode: %s: read error after %zu bytes: %s\n", pszJob, nRead, strerror(errno));
-        return false;
-    }
-    return true;
+    return pOwned->get();
+}
+
+void ReportReadFault(const char* pszJob, const JobReadError& err)
+{
+    if (err.nReadErrno != 0)
+        fprintf(stderr, "velnora-decode: %s: read error after %zu bytes: %s\n", pszJob, err.nOffset,
+                strerror(err.nReadErrno));
+    else
+        fprintf(stderr, "velnora-decode: %s: malformed job: %s\n", pszJob, DescribeError(err).c_str());
 }
 
 // ---- the summary ----
@@ -178,22 +175,23 @@ void PrintPage(size_t nIndex, const PwgPage& page)
            Ratio(nRaw, double(st.nEncodedBytes)));
 }
 
-void PrintJob(const VnJob& job, size_t nJobSize)
+void PrintHeader(const VnJob& job)
 {
-    printf("job: %zu bytes\n", nJobSize);
     printf("PJL header: %zu lines\n", job.headerLines.size());
     for (const std::string& line : job.headerLines)
         printf("  %s\n", Shown(line).c_str());
+}
+
+void PrintEnd(const VnJob& job, size_t nPages)
+{
     printf("gzip stream: offset %zu, %zu bytes; PWG document %zu bytes (%.1f : 1), %zu page%s\n",
-           job.nStreamOffset, job.nStreamSize, job.document.size(),
-           Ratio(double(job.document.size()), double(job.nStreamSize)), job.pages.size(),
-           job.pages.size() == 1 ? "" : "s");
-    for (size_t i = 0; i < job.pages.size(); ++i)
-        PrintPage(i, job.pages[i]);
+           job.nStreamOffset, job.nStreamSize, job.nDocumentSize,
+           Ratio(double(job.nDocumentSize), double(job.nStreamSize)), nPages, nPages == 1 ? "" : "s");
     if (job.bHasEoj)
         printf("PJL trailer: EOJ NAME=\"%s\"\n", Shown(job.szEojTitle).c_str());
     else
         printf("PJL trailer: no EOJ line\n");
+    printf("job: %zu bytes\n", job.nJobSize);
 }
 
 // ---- PNG pages ----
@@ -270,63 +268,102 @@ bool EncodePng(const PwgPage* pPage, PngSink* pSink)
     return true;
 }
 
-void RemoveTempOnSignal(int nSignal)
+// Writes into psz the path of page nPage in the staging folder. Safe in a signal handler:
+// no allocation, no stdio.
+void StagedPagePath(char* psz, size_t nSize, long nPage)
 {
-    if (g_bTempActive)
-        unlink(g_szTempPath);
+    char szDigits[24];
+    size_t nDigits = 0;
+    do {
+        szDigits[nDigits++] = char('0' + nPage % 10);
+        nPage /= 10;
+    } while (nPage > 0 && nDigits < sizeof szDigits);
+    size_t n = 0;
+    auto append = [&](char c) {
+        if (n + 1 < nSize)
+            psz[n++] = c;
+    };
+    for (const char* p = g_szStageDir; *p; ++p)
+        append(*p);
+    for (const char* p = "/page-"; *p; ++p)
+        append(*p);
+    while (nDigits > 0)
+        append(szDigits[--nDigits]);
+    for (const char* p = ".png"; *p; ++p)
+        append(*p);
+    psz[n] = '\0';
+}
+
+// Removes the staging folder with whatever pages are left in it. Safe in a signal handler.
+void RemoveStageDir()
+{
+    if (!g_bStageActive)
+        return;
+    char szPath[PATH_MAX];
+    for (long nPage = 1; nPage <= g_nStagedPages; ++nPage) {
+        StagedPagePath(szPath, sizeof szPath, nPage);
+        unlink(szPath);
+    }
+    rmdir(g_szStageDir);
+    g_bStageActive = 0;
+}
+
+void RemoveStageOnSignal(int nSignal)
+{
+    RemoveStageDir();
     signal(nSignal, SIG_DFL);
     raise(nSignal);
 }
 
-void CatchInterrupts()
+// The folder for the pages, made when missing (its parent must exist), and in it the
+// private staging folder the pages are written into until the job has been read whole.
+bool PrepareDirs(const char* pszDir)
 {
+    if (mkdir(pszDir, 0777) != 0 && errno != EEXIST) {
+        fprintf(stderr, "velnora-decode: %s: cannot make the folder: %s\n", pszDir, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (stat(pszDir, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "velnora-decode: %s: not a folder\n", pszDir);
+        return false;
+    }
+    const std::string szTemplate = std::string(pszDir) + "/.velnora-decode.XXXXXX";
+    // Room for "/page-N.png" behind the folder's name.
+    if (szTemplate.size() + 32 >= sizeof g_szStageDir) {
+        fprintf(stderr, "velnora-decode: %s: cannot make a folder in it: %s\n", pszDir, strerror(ENAMETOOLONG));
+        return false;
+    }
+    std::memcpy(g_szStageDir, szTemplate.c_str(), szTemplate.size() + 1);
+    if (!mkdtemp(g_szStageDir)) {
+        fprintf(stderr, "velnora-decode: %s: cannot make a folder in it: %s\n", pszDir, strerror(errno));
+        return false;
+    }
+    g_nStagedPages = 0;
+    g_bStageActive = 1;
     for (int nSignal : kInterruptSignals)
-        signal(nSignal, RemoveTempOnSignal);
+        signal(nSignal, RemoveStageOnSignal);
+    return true;
 }
 
-// Opens a new temporary file in the folder for the PNG named szFinal; its path is left in
-// g_szTempPath for the signal handler. Null with errno set on failure.
-FILE* OpenTempPng(const std::string& szDir, const std::string& szName)
+std::string PageName(size_t nIndex)
 {
-    const std::string szTemplate = szDir + "/." + szName + ".XXXXXX";
-    if (szTemplate.size() >= sizeof g_szTempPath) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    g_bTempActive = 0;
-    std::memcpy(g_szTempPath, szTemplate.c_str(), szTemplate.size() + 1);
-    const int fd = mkstemp(g_szTempPath);   // O_EXCL: never through a link
-    if (fd < 0)
-        return nullptr;
-    g_bTempActive = 1;
-    const mode_t nMask = umask(0);
-    umask(nMask);
-    fchmod(fd, 0666 & ~nMask);   // as an ordinary new file, not mkstemp's 0600
-    FILE* fp = fdopen(fd, "wb");
+    return "page-" + std::to_string(nIndex + 1) + ".png";
+}
+
+// Writes one page into the staging folder; its messages name the page's final path.
+bool StagePagePng(const std::string& szDir, size_t nIndex, const PwgPage& page)
+{
+    const std::string szFinal = szDir + "/" + PageName(nIndex);
+    char szPath[PATH_MAX];
+    g_nStagedPages = static_cast<sig_atomic_t>(nIndex + 1);   // before the file exists
+    StagedPagePath(szPath, sizeof szPath, long(nIndex + 1));
+    const int fd = open(szPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    FILE* fp = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (!fp) {
-        const int nErrno = errno;
-        close(fd);
-        errno = nErrno;
-    }
-    return fp;
-}
-
-void DropTempPng()
-{
-    if (g_bTempActive)
-        unlink(g_szTempPath);
-    g_bTempActive = 0;
-}
-
-// Writes one page as DIR/page-N.png: a temporary file first, renamed when complete.
-bool WritePagePng(const std::string& szDir, size_t nIndex, const PwgPage& page)
-{
-    const std::string szName = "page-" + std::to_string(nIndex + 1) + ".png";
-    const std::string szPath = szDir + "/" + szName;
-    FILE* fp = OpenTempPng(szDir, szName);
-    if (!fp) {
-        fprintf(stderr, "velnora-decode: %s: cannot create a file: %s\n", szPath.c_str(), strerror(errno));
-        DropTempPng();
+        fprintf(stderr, "velnora-decode: %s: cannot create a file: %s\n", szFinal.c_str(), strerror(errno));
+        if (fd >= 0)
+            close(fd);
         return false;
     }
     PngSink sink{fp, {}};
@@ -339,44 +376,62 @@ bool WritePagePng(const std::string& szDir, size_t nIndex, const PwgPage& page)
         snprintf(sink.szMessage, sizeof sink.szMessage, "%s", strerror(errno));
         bWritten = false;
     }
-    if (!bWritten) {
-        fprintf(stderr, "velnora-decode: %s: cannot write the page: %s\n", szPath.c_str(), sink.szMessage);
-        DropTempPng();
-        return false;
-    }
-    if (rename(g_szTempPath, szPath.c_str()) != 0) {
-        fprintf(stderr, "velnora-decode: %s: cannot rename the finished page: %s\n", szPath.c_str(), strerror(errno));
-        DropTempPng();
-        return false;
-    }
-    g_bTempActive = 0;
-    return true;
+    if (!bWritten)
+        fprintf(stderr, "velnora-decode: %s: cannot write the page: %s\n", szFinal.c_str(), sink.szMessage);
+    return bWritten;
 }
 
-// The folder for the pages: made when missing (its parent must exist).
-bool PrepareDir(const char* pszDir)
+// Moves the staged pages to their names in the folder, once the job is known good.
+bool PublishPages(const std::string& szDir, size_t nPages)
 {
-    if (mkdir(pszDir, 0777) == 0 || errno == EEXIST) {
-        struct stat st;
-        if (stat(pszDir, &st) == 0 && S_ISDIR(st.st_mode))
-            return true;
-        fprintf(stderr, "velnora-decode: %s: not a folder\n", pszDir);
-        return false;
-    }
-    fprintf(stderr, "velnora-decode: %s: cannot make the folder: %s\n", pszDir, strerror(errno));
-    return false;
-}
-
-bool WritePngPages(const char* pszDir, const VnJob& job)
-{
-    if (!PrepareDir(pszDir))
-        return false;
-    CatchInterrupts();
-    for (size_t i = 0; i < job.pages.size(); ++i)
-        if (!WritePagePng(pszDir, i, job.pages[i]))
+    char szPath[PATH_MAX];
+    for (size_t i = 0; i < nPages; ++i) {
+        const std::string szFinal = szDir + "/" + PageName(i);
+        StagedPagePath(szPath, sizeof szPath, long(i + 1));
+        if (rename(szPath, szFinal.c_str()) != 0) {
+            fprintf(stderr, "velnora-decode: %s: cannot rename the finished page: %s\n", szFinal.c_str(),
+                    strerror(errno));
             return false;
-    printf("PNG pages: %zu written to %s\n", job.pages.size(), pszDir);
+        }
+    }
+    RemoveStageDir();
+    printf("PNG pages: %zu written to %s\n", nPages, szDir.c_str());
     return true;
+}
+
+// Reads the job page by page: the summary of each page as it is decoded, and its PNG when
+// asked. False with a message when the job is malformed or a page cannot be written.
+bool InspectJob(const Options& opt, FILE* fp)
+{
+    JobReader reader(fp);
+    VnJob job;
+    JobReadError err;
+    if (!reader.ReadHeader(&job, &err)) {
+        ReportReadFault(opt.pszJob, err);
+        return false;
+    }
+    PrintHeader(job);
+    PwgPage page;
+    size_t nPages = 0;
+    for (;;) {
+        const PageStep step = reader.NextPage(&page, &err);
+        if (step == PageStep::kEndOfDocument)
+            break;
+        if (step == PageStep::kMalformed) {
+            ReportReadFault(opt.pszJob, err);
+            return false;
+        }
+        PrintPage(nPages, page);
+        if (opt.pszPngDir && !StagePagePng(opt.pszPngDir, nPages, page))
+            return false;
+        ++nPages;
+    }
+    if (!reader.ReadTrailer(&job, &err)) {
+        ReportReadFault(opt.pszJob, err);
+        return false;
+    }
+    PrintEnd(job, nPages);
+    return !opt.pszPngDir || PublishPages(opt.pszPngDir, nPages);
 }
 
 }  // namespace
@@ -393,19 +448,15 @@ int main(int argc, char** argv)
         fputs(kUsage, stdout);
         return kStatusOk;
     }
-    std::vector<uint8_t> data;
-    if (!LoadJob(opt.pszJob, &data))
+    FilePtr owned;
+    FILE* fp = OpenJob(opt.pszJob, &owned);
+    if (!fp)
         return kStatusFailed;
-    VnJob job;
-    JobReadError err;
-    if (!ReadJob(data.data(), data.size(), &job, &err)) {
-        fprintf(stderr, "velnora-decode: %s: malformed job: %s\n", opt.pszJob, DescribeError(err).c_str());
+    if (opt.pszPngDir && !PrepareDirs(opt.pszPngDir))
         return kStatusFailed;
-    }
-    const size_t nJobSize = data.size();
-    std::vector<uint8_t>().swap(data);   // the job's bytes are no longer needed
-    PrintJob(job, nJobSize);
-    if (opt.pszPngDir && !WritePngPages(opt.pszPngDir, job))
+    const bool bInspected = InspectJob(opt, fp);
+    RemoveStageDir();
+    if (!bInspected)
         return kStatusFailed;
     if (fflush(stdout) != 0 || ferror(stdout)) {
         fprintf(stderr, "velnora-decode: cannot write the summary: %s\n", strerror(errno));

@@ -1,11 +1,17 @@
 // vnjobreader: the strict reader of a finished printer job (the filter's standard
 // output): PJL header, exactly one gzip stream holding one PWG raster document, PJL
 // trailer. Shared by the tests and the job inspector, so both see a job the same way.
+//
+// JobReader reads a job as a stream, a page at a time: its memory is one page's pixels
+// and fixed buffers, whatever the size of the job or the number of its pages. ReadJob
+// gathers a whole (small) job through the same reader.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,12 +19,22 @@
 
 constexpr size_t kPwgHeaderSize = pwg::kHeaderBytes;
 
+// The largest page the reader decodes. The filter keeps a page's sides in 16-bit fields,
+// so a Width or Height above 32767 cannot come from it; and no sheet it prints at 600 dpi
+// comes near 512 MiB of pixels. A header beyond either is refused before anything is
+// allocated for its page.
+constexpr uint32_t kPageSideMax = 32767;
+constexpr uint64_t kPageBytesMax = uint64_t(512) << 20;
+// The most text the PJL header, and the EOJ line of the trailer, may hold.
+constexpr size_t kPjlTextMax = size_t(1) << 20;
+
 // Where a job stops being well formed: the byte offset (in the job file, or in the
 // decompressed document for errors inside it) and what was expected there.
 struct JobReadError {
     size_t nOffset = 0;
     bool bInDocument = false;   // nOffset counts in the decompressed document
     std::string szExpected;
+    int nReadErrno = 0;         // non-zero: reading the job failed with this errno after nOffset bytes
 };
 
 // Line-encoding figures of one page.
@@ -55,14 +71,53 @@ struct VnJob {
     std::vector<std::string> headerLines; // its lines without line feeds, the leading UEL removed
     size_t nStreamOffset = 0;             // gzip stream: offset and size in the job
     size_t nStreamSize = 0;
-    std::vector<uint8_t> document;        // the decompressed PWG raster document
-    std::vector<PwgPage> pages;
+    size_t nDocumentSize = 0;             // bytes of the decompressed PWG raster document
+    size_t nJobSize = 0;                  // bytes of the whole job
+    std::vector<uint8_t> document;        // ReadJob only: the decompressed document
+    std::vector<PwgPage> pages;           // ReadJob only: every page
     std::string szTrailer;                // bytes after the gzip stream
     std::string szEojTitle;               // title of "@PJL EOJ NAME=" in the trailer
     bool bHasEoj = false;
 };
 
-// Reads a whole job; false with *pErr filled when it is not well formed.
+enum class PageStep { kPage, kEndOfDocument, kMalformed };
+
+class JobSource;
+class DocumentSource;
+
+// Reads one job from its first byte to its last, in this order:
+//   ReadHeader once; NextPage until it gives kEndOfDocument; ReadTrailer once.
+// Every call reports the first byte that is not well formed, without reading further.
+// The job's fields (VnJob) are filled as they are read; pages are handed out one by one.
+class JobReader {
+public:
+    explicit JobReader(FILE* fp);                    // the job from a stream, read in blocks
+    JobReader(const uint8_t* pData, size_t nSize);   // the job in memory
+    ~JobReader();
+    JobReader(const JobReader&) = delete;
+    JobReader& operator=(const JobReader&) = delete;
+
+    // Also appends every decompressed document byte to *pDocument (for small jobs).
+    void KeepDocument(std::vector<uint8_t>* pDocument);
+    // The PJL header and the start of the gzip stream: szHeader, headerLines, nStreamOffset.
+    bool ReadHeader(VnJob* pJob, JobReadError* pErr);
+    // The next page into *pPage, whose pixel buffer is reused. kEndOfDocument once the
+    // gzip stream has ended whole (checksum and length) after the last page.
+    PageStep NextPage(PwgPage* pPage, JobReadError* pErr);
+    // The trailer after the gzip stream, up to the end of the job: nStreamSize,
+    // nDocumentSize, nJobSize, szTrailer, szEojTitle, bHasEoj.
+    bool ReadTrailer(VnJob* pJob, JobReadError* pErr);
+
+private:
+    std::unique_ptr<JobSource> pSource;
+    std::unique_ptr<DocumentSource> pDocument;   // made by ReadHeader
+    std::vector<uint8_t>* pKeep = nullptr;       // KeepDocument's vector
+    bool bSyncWordRead = false;
+    bool bDocumentEnded = false;                 // NextPage has given kEndOfDocument
+};
+
+// Reads a whole job into memory, every page kept; false with *pErr filled when it is not
+// well formed.
 bool ReadJob(const uint8_t* pData, size_t nSize, VnJob* pJob, JobReadError* pErr);
 bool ReadJobFile(const char* pszPath, VnJob* pJob, JobReadError* pErr);
 // Reads a decompressed PWG raster document ("RaS2", then pages).
