@@ -161,3 +161,47 @@ TEST_F(FaultTest, HeaderNumbersNeverSizeThePage)
         ExpectPages(ReadOutput(result), {&a});
     }
 }
+
+// /tmp fills up in the middle of a job. The filter runs in a mount namespace of its own
+// whose /tmp is a 64 KiB tmpfs (the fixture's folder is bound back into it): the first
+// page, white, is staged in a few bytes; the second, noise, does not fit. The job is
+// closed for the printer with the first page, the message names the reason, and status 1
+// asks the spooler to try again later.
+TEST_F(FaultTest, FullTmpClosesTheJobAndFailsIt)
+{
+    const std::string kSmallTmp = "mount -t tmpfs -o size=64k,mode=1777 velnora-test /tmp";
+    FilterProcess probe("/usr/bin/unshare", {"--mount", "--propagation", "private", "/bin/sh", "-c", kSmallTmp}, {},
+                        false);
+    const FilterResult probed = probe.Wait(30s);
+    if (!probed.bExited || probed.nExitStatus != 0)
+        GTEST_SKIP() << "no private mount namespace here (needs root and unshare): " << probed.err;
+
+    WritePaperInfo("A4: 400 300\n");
+    uint32_t nSeed = 7;
+    const RgbImage white = SolidImage(400, 300, 255, 255, 255);
+    const RgbImage noise = MakeImage(400, 300, [&nSeed](int, int, uint8_t* p) {
+        for (int k = 0; k < 3; ++k) {
+            nSeed = nSeed * 1664525u + 1013904223u;
+            p[k] = uint8_t(nSeed >> 24);
+        }
+    });
+    const std::string input = dir / "pages.ppm";
+    WriteBytes(input, Concat({PpmPage(white), PpmPage(noise), PpmPage(white)}));
+    // The script keeps a descriptor of the fixture's folder to bind it back once the
+    // small /tmp covers it (when it lies under /tmp at all).
+    const std::string script = "exec 9<\"$1\" && " + kSmallTmp +
+                               " && mkdir -p \"$1\" && mount --bind /proc/self/fd/9 \"$1\" && shift && exec \"$@\"";
+    std::vector<std::string> args = {"--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh",
+                                     dir.Path(), FilterPath()};
+    for (const std::string& arg : Args())
+        args.push_back(arg);
+    args.push_back(input);
+    FilterProcess filter("/usr/bin/unshare", args, Env(), false);
+    const FilterResult result = filter.Wait(30s);   // a hang guard only
+    ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+    EXPECT_EQ(1, result.nExitStatus);
+    EXPECT_EQ("ERROR: Cannot stage a page in /tmp: No space left on device; the job was closed without it.\n",
+              result.err);
+    ExpectPages(ReadOutput(result), {&white});
+    EXPECT_EQ(std::vector<std::string>{}, ListDir(tmpDir));
+}

@@ -362,11 +362,15 @@ TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
         std::string rc;
         std::vector<const RgbImage*> fullPages;   // sent before the page that is cut
         std::vector<const RgbImage*> expected;    // page images of the closed job
+        int nSignal;                              // what the spooler or an administrator sends
     };
     const Case cases[] = {
-        {"first page", "", {}, {}},
-        {"second page", "", {&a}, {&a}},
-        {"uncollated copies", "Copies=3\n", {&a}, {&a, &a, &a}},
+        {"first page", "", {}, {}, SIGTERM},
+        {"second page", "", {&a}, {&a}, SIGTERM},
+        {"uncollated copies", "Copies=3\n", {&a}, {&a, &a, &a}, SIGTERM},
+        {"SIGINT", "", {&a}, {&a}, SIGINT},
+        {"SIGHUP", "", {&a}, {&a}, SIGHUP},
+        {"SIGQUIT", "Copies=2\n", {&a}, {&a, &a}, SIGQUIT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -377,8 +381,8 @@ TEST_F(CancelTest, WhileAPageIsReadTheJobIsClosedPromptly)
         std::vector<uint8_t> partial = PpmPage(Page(9));
         partial.resize(partial.size() - 20);
         ASSERT_TRUE(filter.Write(partial));
-        ASSERT_TRUE(filter.WaitForReadCatching(SIGTERM, 30s)) << "the filter never waited for the page's pixels";
-        filter.Signal(SIGTERM);
+        ASSERT_TRUE(filter.WaitForReadCatching(c.nSignal, 30s)) << "the filter never waited for the page's pixels";
+        filter.Signal(c.nSignal);
         // A hang guard: a filter that goes back to reading is killed at the timeout.
         const FilterResult result = filter.WaitKeepingInput(30s);
         ASSERT_TRUE(result.bExited) << "ended by signal " << result.nSignal;

@@ -6,6 +6,10 @@
 // further. A page header is checked before anything is allocated for its page. ReadJob
 // and ReadPwgDocument are built on the same parser. Called by the tests and the job
 // inspector. Every fault is reported with its byte offset and what belonged there.
+//
+// The unit is longer than most: the PJL, gzip and PWG layers stay together because each
+// reads from the one below through the same windows and reports offsets in the same two
+// frames (the job, the document); split apart they would share all of that state.
 #include "vnjobreader.h"
 
 #include "fileptr.h"
