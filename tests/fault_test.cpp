@@ -190,7 +190,7 @@ TEST_F(FaultTest, FullTmpClosesTheJobAndFailsIt)
     // The script keeps a descriptor of the fixture's folder to bind it back once the
     // small /tmp covers it (when it lies under /tmp at all).
     const std::string script = "exec 9<\"$1\" && " + kSmallTmp +
-                               " && mkdir -p \"$1\" && mount --bind /proc/self/fd/9 \"$1\" && shift && exec \"$@\"";
+                               " && mkdir -p \"$1\" && mount --no-canonicalize --bind /proc/self/fd/9 \"$1\" && shift && exec \"$@\"";
     std::vector<std::string> args = {"--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh",
                                      dir.Path(), FilterPath()};
     for (const std::string& arg : Args())
