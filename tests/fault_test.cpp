@@ -43,8 +43,29 @@ private:
 
 class FaultTest : public FilterJobTest {
 protected:
-    // Lets another user read the fixture's files (the folder made by mkdtemp is 0700).
-    void OpenFixtureToOthers() { ASSERT_EQ(0, chmod(dir.Path().c_str(), 0755)); }
+    std::string filterForOthers;   // a copy of the filter that another user can run
+
+    // Lets another user read the fixture's files (the folder made by mkdtemp is 0700) and
+    // run the filter: the build may lie in a folder closed to others (a clone made in a
+    // mkdtemp folder), so the filter is copied into the fixture. False when a folder above
+    // the fixture is closed to others: the test cannot run as another user here.
+    bool OpenFixtureToOthers()
+    {
+        if (chmod(dir.Path().c_str(), 0755) != 0)
+            return false;
+        for (std::string folder = dir.Path(); folder.size() > 1;) {
+            folder = folder.substr(0, std::max<size_t>(folder.rfind('/'), 1));
+            struct stat st {};
+            if (stat(folder.c_str(), &st) != 0 || !(st.st_mode & S_IXOTH))
+                return false;
+        }
+        filterForOthers = dir / "rastertovelnora";
+        WriteBytes(filterForOthers, Bytes(ReadText(FilterPath())));
+        return chmod(filterForOthers.c_str(), 0755) == 0;
+    }
+
+    static constexpr const char* kClosedFolders =
+        "a folder above the fixture is closed to other users; set TMPDIR to one they can pass";
 };
 
 TEST_F(FaultTest, StandardOutputClosedAtStartIsAFailedJob)
@@ -63,14 +84,15 @@ TEST_F(FaultTest, UnwritableTmpdirPrintsEachPageOnce)
 {
     // root writes into any folder: the filter then runs as nobody.
     const bool bAsRoot = geteuid() == 0;
-    if (bAsRoot)
-        OpenFixtureToOthers();
+    if (bAsRoot && !OpenFixtureToOthers())
+        GTEST_SKIP() << kClosedFolders;
     const std::string readOnly = dir / "read-only";
     MakeDirs(readOnly);
     ASSERT_EQ(0, chmod(readOnly.c_str(), 0555));
     WriteRc("Copies=3\n");
     const RgbImage a = Page(1), b = Page(2);
-    FilterProcess filter(Args(), Env({{"TMPDIR", readOnly}}), bAsRoot ? BecomeNobody : nullptr);
+    FilterProcess filter(bAsRoot ? filterForOthers : std::string(FilterPath()), Args(), Env({{"TMPDIR", readOnly}}),
+                         bAsRoot ? BecomeNobody : nullptr);
     filter.Write(Concat({PpmPage(a), PpmPage(b)}));
     const FilterResult result = filter.Wait(30s);
     ExpectNothingLeft(result.nPid);
@@ -82,7 +104,8 @@ TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWrittenAndTheJobPrints
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to make a file of another user";
-    OpenFixtureToOthers();
+    if (!OpenFixtureToOthers())
+        GTEST_SKIP() << kClosedFolders;
     struct Case {
         const char* pszWhat;
         uid_t nPlantedBy;
@@ -97,7 +120,7 @@ TEST_F(FaultTest, AnotherUsersFileAtAStagedFileNameIsNeverWrittenAndTheJobPrints
     const RgbImage a = Page(1), b = Page(2);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        FilterProcess filter(Args(), Env(), c.pfnRunAs);
+        FilterProcess filter(filterForOthers, Args(), Env(), c.pfnRunAs);
         const std::string planted = "/tmp/ec_tmppage_" + std::to_string(filter.Pid()) + "_1";
         const int fd = open(planted.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         ASSERT_LE(0, fd);

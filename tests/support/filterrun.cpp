@@ -53,6 +53,12 @@ FilterProcess::FilterProcess(const std::vector<std::string>& args, const EnvList
 }
 
 FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                             ChildStep pfnChildStep)
+{
+    Start(program, args, env, OutputMode::kRead, false, pfnChildStep);
+}
+
+FilterProcess::FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
                              bool bOwnGroup)
 {
     Start(program, args, env, OutputMode::kRead, bOwnGroup);

@@ -42,6 +42,9 @@ public:
     // Runs the filter with the step in the child before exec; the child exits 126 when the
     // step fails.
     FilterProcess(const std::vector<std::string>& args, const EnvList& env, ChildStep pfnChildStep);
+    // The same with another program (a copy of the filter, say).
+    FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
+                  ChildStep pfnChildStep);
     // Runs another program the same way. bOwnGroup puts it in a process group of its own,
     // as a spooler starts a filter, so that SignalGroup reaches it and nothing else.
     FilterProcess(const std::string& program, const std::vector<std::string>& args, const EnvList& env,
