@@ -7,7 +7,8 @@
 set -euo pipefail
 . "$(dirname "$0")/need.sh"
 need cmake g++ make zlib1g-dev libpng-dev
-build "$root/build-demo" -DVELNORA_TESTS=OFF > /dev/null
+echo "== building the filter into build-demo/ (about a minute the first time)"
+build "$root/build-demo" -DVELNORA_TESTS=OFF | grep --line-buffered -E '^\[ *[0-9]+%\]'   # cmake's progress
 out=$root/out
 mkdir -p "$out"
 export VELNORA_ROOT=$root/samples/model   # the sample model's tables
