@@ -56,9 +56,8 @@ static void FollowHeaderByte(PageCounter* pCounter, uint8_t c)
         BeginBody(pCounter);
 }
 
-int CountPages(PageCounter* pCounter, const uint8_t* pData, size_t nSize)
+size_t FollowToPageEnd(PageCounter* pCounter, const uint8_t* pData, size_t nSize)
 {
-    int nDone = 0;
     size_t i = 0;
     while (!pCounter->bLost) {
         if (pCounter->bInBody) {
@@ -69,12 +68,19 @@ int CountPages(PageCounter* pCounter, const uint8_t* pData, size_t nSize)
                 break;
             pCounter->bInBody = false;
             ++pCounter->nPages;
-            ++nDone;
-            continue;
+            break;
         }
         if (i == nSize)
             break;
         FollowHeaderByte(pCounter, pData[i++]);
     }
-    return nDone;
+    return pCounter->bLost ? nSize : i;
+}
+
+int CountPages(PageCounter* pCounter, const uint8_t* pData, size_t nSize)
+{
+    const int nBefore = pCounter->nPages;
+    for (size_t i = 0; i < nSize && !pCounter->bLost;)
+        i += FollowToPageEnd(pCounter, pData + i, nSize - i);
+    return pCounter->nPages - nBefore;
 }

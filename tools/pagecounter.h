@@ -21,5 +21,9 @@ struct PageCounter {
     PageCounter() { StartPpmHeader(&scan); }
 };
 
+// Follows the stream up to the end of the page it is in, at most nSize bytes: how many
+// it took. A page ended there when nPages grew. A stream the counter has lost is taken
+// whole.
+size_t FollowToPageEnd(PageCounter* pCounter, const uint8_t* pData, size_t nSize);
 // Follows the next nSize bytes of the stream; returns the pages completed in them.
 int CountPages(PageCounter* pCounter, const uint8_t* pData, size_t nSize);
