@@ -425,8 +425,9 @@ say "cancelled: the job was closed after $(stat -c %s "$device") bytes, nothing 
 # Each case: the status; the job's rank once it has ended and lpq's text for it; how
 # often the filter ran (send_try is 3); whether the queue goes on to print the next job
 # (on) or stops until `lpc start` (stop): the queue with LPRng's defaults, then the one
-# with :stop_on_abort. Once the next job has printed, the job is still listed as it
-# ended, with its files, and was not run again.
+# with :stop_on_abort. A job tried more than once holds up the queue: the next job,
+# sent after the first run, runs after the last. Once the next job has printed, the job
+# is still listed as it ended, with its files, and was not run again.
 readonly kStatusCases=(
     "0|done||1|on|on"
     "1|error|ERROR: too many errors|3|on|on"
@@ -438,6 +439,9 @@ readonly kStatusCases=(
     "14|error|ERROR: aborting operations|1|on|stop"
 )
 Runs() { grep -c -x -F "$1 $2 $3" "$work/var/stand-in-runs" || true; }
+# The number of the line of the stand-in's last run for the queue $1 and the user $2.
+LastRunAt() { grep -n "^$1 $2 " "$work/var/stand-in-runs" | tail -n 1 | cut -d: -f1; }
+HasRun() { [ "$(Runs "$queue" "$1" "$status")" -ge 1 ]; }
 HasEndedAfter() { HasEnded "$1" && [ "$(Runs "$queue" "$1" "$status")" -ge "$2" ]; }
 
 for case in "${kStatusCases[@]}"; do
@@ -450,6 +454,10 @@ for case in "${kStatusCases[@]}"; do
         next=after$status
         what="$queue: the job that exits $status"
         lpr -P "$queueAt" -U "$owner" -Z "exit=$status" "$work/note.txt" || Fail "lpr refused a job for $queue"
+        if [ "$nRuns" -gt 1 ]; then
+            WaitFor 60 HasRun "$owner" || Fail "$what did not run within 60 s"
+            lpr -P "$queueAt" -U "$next" "$work/note.txt" || Fail "lpr refused a job for $queue"
+        fi
         WaitFor 60 HasEndedAfter "$owner" "$nRuns" || Fail "$what did not end within 60 s"
         line=$(JobField "$owner" 0)
         number=$(JobNumber "$owner")
@@ -463,12 +471,14 @@ for case in "${kStatusCases[@]}"; do
             lpr -P "$queueAt" -U "$next" "$work/note.txt" || Fail "lpr refused a job for $queue"
             [[ $(JobRank "$next") =~ ^[0-9]+$ ]] || Fail "$queue: the next job is $(JobRank "$next") while printing is aborted"
             lpc start "$queueAt" > /dev/null 2>&1 || Fail "lpc start $queueAt failed"
-        else
+        elif [ "$nRuns" = 1 ]; then
             lpr -P "$queueAt" -U "$next" "$work/note.txt" || Fail "lpr refused a job for $queue"
         fi
         WaitFor 60 HasEnded "$next" || Fail "$queue: the job after status $status did not end within 60 s"
         [ "$(JobRank "$next")" = done ] || Fail "$queue: the job after status $status ended as $(JobRank "$next")"
         [ "$(PrintingOf "$queue")" = enabled ] || Fail "$queue: printing is $(PrintingOf "$queue") after the next job"
+        [ "$(LastRunAt "$queue" "$next")" -gt "$(LastRunAt "$queue" "$owner")" ] ||
+            Fail "$queue: the next job ran before the last run of the job that exits $status"
 
         [ "$(JobRank "$owner")" = "$rank" ] || Fail "$what is $(JobRank "$owner") once the next job printed"
         HoldsJob "$work/var/spool/$queue" "$number" || Fail "$what is listed without its files"
