@@ -380,7 +380,7 @@ TEST_F(QueueFilterTest, RefusesABadCommandLine)
         {"no rc file", {"--pi", paperInfPath}, "ERROR: Both --rc RCFILE and --pi PAPERINFO must be given\n"},
         {"no value", {"--rc", rcPath, "--pi"}, "ERROR: The option --pi needs a value\n"},
         {"unknown long option", {"--rc=" + rcPath, "--pi=" + paperInfPath, "--colour"},
-         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root)\n"},
+         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root, --gs-memory, --gs-page-timeout)\n"},
         {"two documents", {"--rc", rcPath, "--pi", paperInfPath, "a.pdf", "b.pdf"},
          "ERROR: More than one document named: b.pdf\n"},
     };
