@@ -144,8 +144,10 @@ static bool PrepareChild(const Child* pChild, pid_t nParent)
 {
     if (prctl(PR_SET_PDEATHSIG, pChild->nDeathSignal) != 0 || getppid() != nParent)
         return false;
-    if (pChild->nMemoryLimit != 0) {
-        const rlimit limit = {pChild->nMemoryLimit, pChild->nMemoryLimit};
+    rlimit limit;
+    if (pChild->nMemoryLimit != 0 && getrlimit(RLIMIT_AS, &limit) == 0) {
+        // Never above the hard limit the spooler set: that one cannot be raised.
+        limit.rlim_cur = limit.rlim_max = std::min<rlim_t>(pChild->nMemoryLimit, limit.rlim_max);
         if (setrlimit(RLIMIT_AS, &limit) != 0)
             return false;
     }

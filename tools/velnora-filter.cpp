@@ -142,10 +142,10 @@ static void RelayMessages(MessageRelay* pRelay, const char* pData, size_t nSize)
     }
 }
 
-// Reads what Ghostscript has said (one read, or with bFinal all of it). At the end of its messages, or with bFinal once
-// it has ended (all it wrote is then in the pipe; a descendant that still holds the pipe
-// loses the rest), the last unended line is passed on, the reading end closed, and the
-// bound's line said when something was left out.
+// Reads what Ghostscript has said: one read, or with bFinal (once it has ended: all it
+// wrote is then in the pipe; a descendant that still holds the pipe loses the rest) all of
+// it. At the end of its messages the last unended line is passed on, the reading end
+// closed, and the bound's line said when something was left out.
 static void ReadMessages(RunningJob* pJob, bool bFinal)
 {
     MessageRelay* pRelay = &pJob->relay;
