@@ -199,6 +199,34 @@ TEST(LprngCommandLine, FillsTheRequest)
     EXPECT_EQ("p", req.szPaperInf);
     EXPECT_EQ("/m", req.szModelRoot);
     EXPECT_EQ("x.ps", req.szInput);
+    EXPECT_EQ(4096u, req.nGsMemoryMiB);
+    EXPECT_EQ(600, req.nGsPageSeconds);
+}
+
+TEST(LprngCommandLine, TakesGhostscriptsBounds)
+{
+    struct Case {
+        std::vector<std::string> args;
+        uint64_t nMemoryMiB;
+        int nPageSeconds;
+    };
+    const Case cases[] = {
+        {{"--gs-memory", "512", "--gs-page-timeout", "30"}, 512, 30},
+        {{"--gs-memory=0", "--gs-page-timeout=0"}, 0, 0},
+        {{"--gs-page-timeout=007"}, 4096, 7},
+        {{"--gs-memory=999999999"}, 999999999, 600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        std::vector<std::string> args = {"--rc", "q.rc", "--pi", "p.inf"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        JobRequest req;
+        const Outcome outcome = ReadCommandLine(args, &req);
+        EXPECT_EQ(0, outcome.nStatus);
+        EXPECT_EQ("", outcome.err);
+        EXPECT_EQ(c.nMemoryMiB, req.nGsMemoryMiB);
+        EXPECT_EQ(c.nPageSeconds, req.nGsPageSeconds);
+    }
 }
 
 TEST(LprngCommandLine, RefusesABadCommandLine)
@@ -213,14 +241,22 @@ TEST(LprngCommandLine, RefusesABadCommandLine)
         {"no paper file", {"--rc", "r"}, "ERROR: Both --rc RCFILE and --pi PAPERINFO must be given\n"},
         {"no value", {"--rc", "r", "--pi"}, "ERROR: The option --pi needs a value\n"},
         {"unknown long option", {"--rc=r", "--pi=p", "--colour"},
-         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root)\n"},
+         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root, --gs-memory, --gs-page-timeout)\n"},
         {"a prefix of a long option", {"--rc=r", "--pi=p", "--rcfile=x"},
-         "ERROR: Unknown option --rcfile=x (known: --rc, --pi, --model-root)\n"},
+         "ERROR: Unknown option --rcfile=x (known: --rc, --pi, --model-root, --gs-memory, --gs-page-timeout)\n"},
         {"two documents", {"--rc", "r", "--pi", "p", "a.pdf", "b.pdf"}, "ERROR: More than one document named: b.pdf\n"},
         {"the command line before the options", {"--rc", "r", "--pi", "p", "a", "b", "-Zcopies=0"},
          "ERROR: More than one document named: b\n"},
         {"a refused option", {"--rc", "r", "--pi", "p", "-Zcopies=0"},
          "ERROR: Invalid value \"0\" for copies; valid values: 1 to 999\n"},
+        {"memory with a unit", {"--rc", "r", "--pi", "p", "--gs-memory=4G"},
+         "ERROR: Invalid value \"4G\" for --gs-memory; valid values: 0 (no limit) to 999999999 MiB\n"},
+        {"memory beyond the range", {"--rc", "r", "--pi", "p", "--gs-memory", "1000000000"},
+         "ERROR: Invalid value \"1000000000\" for --gs-memory; valid values: 0 (no limit) to 999999999 MiB\n"},
+        {"negative time", {"--rc", "r", "--pi", "p", "--gs-page-timeout=-1"},
+         "ERROR: Invalid value \"-1\" for --gs-page-timeout; valid values: 0 (no limit) to 999999999 seconds\n"},
+        {"empty time", {"--rc", "r", "--pi", "p", "--gs-page-timeout="},
+         "ERROR: Invalid value \"\" for --gs-page-timeout; valid values: 0 (no limit) to 999999999 seconds\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -228,6 +264,45 @@ TEST(LprngCommandLine, RefusesABadCommandLine)
         const Outcome outcome = ReadCommandLine(c.args, &req);
         EXPECT_EQ(2, outcome.nStatus);
         EXPECT_EQ(c.message, outcome.err);
+    }
+}
+
+// Owner and title reach the environment at most 255 bytes long, never with a character
+// cut in two.
+TEST(JobEnvironment, CutsOwnerAndTitleAtAWholeCharacter)
+{
+    const auto Times = [](const std::string& text, size_t nCount) {
+        std::string out;
+        for (size_t i = 0; i < nCount; ++i)
+            out += text;
+        return out;
+    };
+    struct Case {
+        const char* pszWhat;
+        std::string name;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"short", "alice", "alice"},
+        {"exactly the bound", std::string(255, 'a'), std::string(255, 'a')},
+        {"ASCII beyond the kernel's limit", std::string(131070, 'a'), std::string(255, 'a')},
+        {"two-byte characters", Times("\xC3\xA9", 200), Times("\xC3\xA9", 127)},
+        {"three-byte characters, a whole one at the bound", Times("\xE2\x82\xAC", 100), Times("\xE2\x82\xAC", 85)},
+        {"four-byte characters", Times("\xF0\x9F\x96\xA8", 100), Times("\xF0\x9F\x96\xA8", 63)},
+        {"one byte then four-byte characters", "a" + Times("\xF0\x9F\x96\xA8", 100),
+         "a" + Times("\xF0\x9F\x96\xA8", 63)},
+        {"not UTF-8: continuation bytes only", std::string(300, '\x80'), std::string(255, '\x80')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        JobRequest req;
+        req.szOwner = c.name;
+        req.szTitle = c.name;
+        SetJobEnvironment(req);
+        EXPECT_EQ(c.expected, std::string(getenv("OWNER")));
+        EXPECT_EQ(c.expected, std::string(getenv("TITLE")));
+        unsetenv("OWNER");
+        unsetenv("TITLE");
     }
 }
 

@@ -380,7 +380,7 @@ TEST_F(QueueFilterTest, RefusesABadCommandLine)
         {"no rc file", {"--pi", paperInfPath}, "ERROR: Both --rc RCFILE and --pi PAPERINFO must be given\n"},
         {"no value", {"--rc", rcPath, "--pi"}, "ERROR: The option --pi needs a value\n"},
         {"unknown long option", {"--rc=" + rcPath, "--pi=" + paperInfPath, "--colour"},
-         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root)\n"},
+         "ERROR: Unknown option --colour (known: --rc, --pi, --model-root, --gs-memory, --gs-page-timeout)\n"},
         {"two documents", {"--rc", rcPath, "--pi", paperInfPath, "a.pdf", "b.pdf"},
          "ERROR: More than one document named: b.pdf\n"},
     };
@@ -419,6 +419,36 @@ TEST_F(QueueFilterTest, TitleAndUserReachTheHeaderSanitised)
     EXPECT_NE(0, access(pwned.c_str(), F_OK)) << "a shell ran the title";
 }
 
+// A name longer than the kernel takes for one environment string (128 KiB) reaches the
+// printer cut to 255 bytes, and the job prints.
+TEST_F(QueueFilterTest, LongOwnerAndTitleAreCutAndTheJobPrints)
+{
+    const std::string longName(131070, 'x');
+    const std::string cut(255, 'x');
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> document;
+        std::vector<std::string> args;
+        std::string owner;
+        std::string title;
+    };
+    const Case cases[] = {
+        {"PPM, title", PpmPage(Picture(1)), {"-J", longName, "-nbob"}, "bob", cut},
+        {"PDF, title", MakePdf(kTwoPagesPs), {"-J", longName, "-nbob"}, "bob", cut},
+        {"PostScript, owner", Bytes(kTwoPagesPs), {"-n", longName, "-Jtitle"}, cut, "title"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue(c.args, c.document);
+        ASSERT_EQ(0, result.nExitStatus) << result.err.substr(0, 2000);
+        const VnJob job = ReadOutput(result);
+        EXPECT_TRUE(HasLine(job, "@PJL SET JOBNAME=\"" + c.title + "\""));
+        EXPECT_TRUE(HasLine(job, "@PJL SET USERNAME=\"" + c.owner + "\""));
+        EXPECT_EQ(c.title, job.szEojTitle);
+        EXPECT_FALSE(job.pages.empty());
+    }
+}
+
 TEST_F(QueueFilterTest, PassesTheFiltersRefusalsOn)
 {
     struct Case {
@@ -442,6 +472,125 @@ TEST_F(QueueFilterTest, PassesTheFiltersRefusalsOn)
             EXPECT_EQ(0u, result.err.find("Error: ")) << result.err;
             EXPECT_TRUE(result.out.empty());
         }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Installation faults and Ghostscript's bounds
+
+// Ghostscript missing from PATH and rastertovelnora missing beside the wrapper are both
+// faults of the installation: status 1 (the spooler retries later), one message, nothing
+// for the printer.
+TEST_F(QueueFilterTest, AMissingProgramFailsTheJobForALaterRetry)
+{
+    const std::string emptyBin = dir / "empty-bin";
+    MakeDirs(emptyBin);
+    // A wrapper alone in its folder: rastertovelnora is looked for beside it.
+    const std::string lonely = dir / "lonely/velnora-filter";
+    MakeDirs(dir / "lonely");
+    WriteFile(lonely, ReadText(QueueFilterPath()));
+    ASSERT_EQ(0, chmod(lonely.c_str(), 0755));
+    const std::string rendering = "INFO: Rendering the PostScript document with Ghostscript (64x96 pixels at 600 dpi)\n";
+    const std::string noFilter = "ERROR: Cannot run " + dir / "lonely/rastertovelnora" + ": No such file or directory\n";
+    struct Case {
+        const char* pszWhat;
+        std::string program;
+        std::vector<std::string> args;   // before the queue's arguments
+        std::vector<uint8_t> document;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"no gs in PATH", "/usr/bin/env", {"PATH=" + emptyBin, QueueFilterPath()}, Bytes(kTwoPagesPs),
+         rendering + "ERROR: Cannot run gs: No such file or directory\n"},
+        {"no rastertovelnora, PostScript", lonely, {}, Bytes(kTwoPagesPs), noFilter},
+        {"no rastertovelnora, PPM", lonely, {}, PpmPage(Picture(1)), noFilter},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        std::vector<std::string> args = c.args;
+        for (const std::string& arg : QueueArgs({"-Jtitle"}))
+            args.push_back(arg);
+        FilterProcess queue(c.program, args, QueueEnv(), true);
+        queue.Write(c.document);
+        const FilterResult result = queue.Wait(60s);
+        EXPECT_EQ(1, result.nExitStatus);
+        EXPECT_EQ(c.err, result.err);
+        EXPECT_TRUE(result.out.empty());
+        ExpectNothingLeft(result.nPid);
+    }
+}
+
+// A document that takes memory without end meets the queue's limit: Ghostscript fails
+// with its own message, the wrapper says why, and the job is refused.
+TEST_F(QueueFilterTest, GhostscriptsMemoryIsBounded)
+{
+    const FilterResult result = RunQueue({"--gs-memory", "256"},
+                                         Bytes("%!PS\n/chain null def { /chain [chain 1000000 string] def } loop\n"));
+    EXPECT_EQ(2, result.nExitStatus);
+    EXPECT_NE(std::string::npos, result.err.find("Error: /VMerror")) << result.err;
+    EXPECT_NE(std::string::npos,
+              result.err.find("\nERROR: Ghostscript ran out of memory: the queue allows it 256 MiB (--gs-memory)\n"))
+        << result.err;
+    EXPECT_TRUE(result.out.empty());
+}
+
+// Ghostscript's messages reach the log up to 64 KiB, in whole lines; then one line tells
+// how much was left out. The job prints as ever.
+TEST_F(QueueFilterTest, GhostscriptsMessagesAreBounded)
+{
+    constexpr int kLines = 30000;
+    std::string said;   // what the document makes Ghostscript say: 1 to kLines, a line each
+    for (int i = 1; i <= kLines; ++i)
+        said += std::to_string(i) + "\n";
+    const FilterResult result =
+        RunQueue({}, Bytes("%!PS\n1 1 " + std::to_string(kLines) + " { == } for\n1 0 0 setrgbcolor clippath fill showpage\n"));
+    ASSERT_EQ(0, result.nExitStatus) << result.err.substr(0, 2000);
+    ExpectPages(ReadOutput(result), {SolidPixels(kWidth, kHeight, 255, 0, 0)});
+
+    std::string passed;   // the lines not the wrapper's own
+    std::vector<std::string> own;
+    for (size_t nStart = 0; nStart < result.err.size();) {
+        const size_t nEnd = result.err.find('\n', nStart) + 1;
+        const std::string line = result.err.substr(nStart, nEnd - nStart);
+        (line.rfind("INFO: ", 0) == 0 ? own.push_back(line) : void(passed += line));
+        nStart = nEnd;
+    }
+    EXPECT_EQ(said.substr(0, passed.size()), passed);
+    EXPECT_LE(passed.size(), 64u * 1024);
+    EXPECT_GT(passed.size(), 64u * 1024 - 6) << "a whole line more would have fitted";
+    const std::string cutLine = "INFO: Ghostscript's messages cut after " + std::to_string(passed.size()) +
+                                " bytes: " + std::to_string(said.size() - passed.size()) + " bytes left out\n";
+    EXPECT_EQ(1, std::count(own.begin(), own.end(), cutLine)) << result.err.substr(result.err.size() - 300);
+    EXPECT_EQ(4u, own.size());   // rendering, the cut, the page, the printer ready
+}
+
+// A document that renders for ever is stopped once Ghostscript has rendered no page for
+// the queue's time; the pages rendered before are printed, and the job is refused.
+TEST_F(QueueFilterTest, GhostscriptWithoutProgressIsStopped)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string document;
+        size_t nPages;
+    };
+    const Case cases[] = {
+        {"before the first page", "%!PS\n{ } loop\n", 0},
+        {"after the first page", "%!PS\n1 0 0 setrgbcolor clippath fill showpage\n{ } loop\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({"--gs-page-timeout=1"}, Bytes(c.document));
+        ASSERT_TRUE(result.bExited) << "signal " << result.nSignal;
+        EXPECT_EQ(2, result.nExitStatus);
+        EXPECT_NE(std::string::npos,
+                  result.err.find("ERROR: Ghostscript rendered no page in 1 seconds (--gs-page-timeout); stopped\n"))
+            << result.err;
+        if (c.nPages == 0) {
+            EXPECT_TRUE(result.out.empty());
+            continue;
+        }
+        const VnJob job = ReadOutput(result);
+        ExpectPages(job, {SolidPixels(kWidth, kHeight, 255, 0, 0)});
     }
 }
 

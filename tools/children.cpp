@@ -1,7 +1,9 @@
 // children: starting, signalling and reaping Ghostscript and rastertovelnora, and the
 // wrapper's own signals. A child is started with fork and execvpe, its descriptors
-// arranged in the child, its signals back at their defaults; the wrapper learns of its
-// end through SIGCHLD in the signalfd and collects it without waiting.
+// arranged in the child, its signals back at their defaults, its memory limit set; a
+// child that cannot run its program sends the errno back through a pipe closed on exec,
+// so the wrapper knows at once. The wrapper learns of a child's end through SIGCHLD in
+// the signalfd and collects it without waiting.
 #include "children.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <string_view>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
@@ -134,13 +137,20 @@ void StopChild(Child* pChild, int nSignal)
 }
 
 // The child's side of a fork: a process group of its own, default signals, none blocked,
-// and the death signal: a child must not outlive the wrapper, whatever ends it (the
-// out-of-memory killer, kill -9 of its process group). A wrapper already gone before the
-// death signal was set is noticed at once.
+// its memory limit, and the death signal: a child must not outlive the wrapper, whatever
+// ends it (the out-of-memory killer, kill -9 of its process group). A wrapper already
+// gone before the death signal was set is noticed at once.
 static bool PrepareChild(const Child* pChild, pid_t nParent)
 {
     if (prctl(PR_SET_PDEATHSIG, pChild->nDeathSignal) != 0 || getppid() != nParent)
         return false;
+    rlimit limit;
+    if (pChild->nMemoryLimit != 0 && getrlimit(RLIMIT_AS, &limit) == 0) {
+        // Never above the hard limit the spooler set: that one cannot be raised.
+        limit.rlim_cur = limit.rlim_max = std::min<rlim_t>(pChild->nMemoryLimit, limit.rlim_max);
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            return false;
+    }
     setpgid(0, 0);
     for (int nSignal : kCancelSignals)
         signal(nSignal, SIG_DFL);
@@ -178,41 +188,74 @@ static std::vector<std::string> EnvironmentWith(const std::vector<std::pair<std:
 }
 
 // A child's descriptors: standard input from fdIn (-1: /dev/null), standard output to
-// fdOut (-1: the wrapper's), and fdPages as descriptor 3 (-1: none).
+// fdOut and standard error to fdErr (-1: the wrapper's), and fdPages as descriptor 3
+// (-1: none).
 struct ChildFds {
     int fdIn = -1;
     int fdOut = -1;
+    int fdErr = -1;
     int fdPages = -1;
 };
+
+constexpr int kAboveTargets = 10;   // the child's copies of its sources lie above every target
+
+// Moves a copy of fd (if any) onto the target: false when it cannot.
+static bool PlaceFd(int fdCopy, int fd, int fdTarget)
+{
+    return fd < 0 || (fdCopy >= 0 && dup2(fdCopy, fdTarget) >= 0);
+}
 
 // In the child: every source is first copied above the targets, so no dup2 can replace
 // a source still to be moved, and each copy on a target stays open across exec.
 static bool ArrangeChildFds(const ChildFds& fds)
 {
-    constexpr int kAboveTargets = 10;
     const int fdNull = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (fdNull < 0)
         return false;
-    const int fdIn = fcntl(fds.fdIn >= 0 ? fds.fdIn : fdNull, F_DUPFD_CLOEXEC, kAboveTargets);
-    const int fdOut = fds.fdOut >= 0 ? fcntl(fds.fdOut, F_DUPFD_CLOEXEC, kAboveTargets) : -1;
-    const int fdPages = fds.fdPages >= 0 ? fcntl(fds.fdPages, F_DUPFD_CLOEXEC, kAboveTargets) : -1;
-    if (fdIn < 0 || dup2(fdIn, STDIN_FILENO) < 0)
-        return false;
-    if (fds.fdOut >= 0 && (fdOut < 0 || dup2(fdOut, STDOUT_FILENO) < 0))
-        return false;
-    if (fds.fdPages >= 0 && (fdPages < 0 || dup2(fdPages, kGhostscriptPagesFd) < 0))
-        return false;
-    return true;
+    const auto CopyOf = [](int fd) { return fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, kAboveTargets) : -1; };
+    const int fdIn = CopyOf(fds.fdIn >= 0 ? fds.fdIn : fdNull);
+    const int fdOut = CopyOf(fds.fdOut);
+    const int fdErr = CopyOf(fds.fdErr);
+    const int fdPages = CopyOf(fds.fdPages);
+    return PlaceFd(fdIn, 0, STDIN_FILENO) && PlaceFd(fdOut, fds.fdOut, STDOUT_FILENO) &&
+           PlaceFd(fdErr, fds.fdErr, STDERR_FILENO) && PlaceFd(fdPages, fds.fdPages, kGhostscriptPagesFd);
 }
 
-// Starts a child. false when it cannot fork (reported); a failed exec is reported by
-// the child, which exits 127.
+// The child's end: when it could not run its program, the errno goes to the wrapper
+// through fdReport (closed on exec, so an exec that worked sends nothing).
+[[noreturn]] static void ReportExecFailure(int fdReport)
+{
+    const int nError = errno;
+    if (write(fdReport, &nError, sizeof nError) < 0)
+        _exit(127);
+    _exit(127);
+}
+
+// Waits until the child has run its program or failed to: 0, or the errno of its failure.
+static int ReadExecFailure(int fdReport)
+{
+    int nError = 0;
+    ssize_t n;
+    while ((n = read(fdReport, &nError, sizeof nError)) < 0 && errno == EINTR) {
+    }
+    return n == ssize_t(sizeof nError) ? nError : 0;
+}
+
+// Starts a child. false when it cannot fork or cannot run its program (reported; the
+// child is then collected).
 static bool StartChild(Child* pChild, std::vector<std::string> argv, std::vector<std::string> env,
                        const ChildFds& fds)
 {
     std::vector<char*> args = CStrings(&argv);
     std::vector<char*> envp = CStrings(&env);
-    const std::string execFailure = std::string("ERROR: Cannot run ") + pChild->pszName + ": ";
+    Fd reportRead, reportWrite;
+    int fdsReport[2];
+    if (pipe2(fdsReport, O_CLOEXEC) != 0) {
+        Fail(std::string("Cannot start ") + pChild->pszName + ": " + strerror(errno));
+        return false;
+    }
+    reportRead.Reset(fdsReport[0]);
+    reportWrite.Reset(fdsReport[1]);
     const pid_t nParent = getpid();
     const pid_t nPid = fork();
     if (nPid < 0) {
@@ -220,19 +263,22 @@ static bool StartChild(Child* pChild, std::vector<std::string> argv, std::vector
         return false;
     }
     if (nPid == 0) {
-        if (!PrepareChild(pChild, nParent))
-            _exit(127);
-        if (ArrangeChildFds(fds))
+        // Above the targets, so that arranging the descriptors cannot replace it.
+        const int fdReport = fcntl(reportWrite.fd, F_DUPFD_CLOEXEC, kAboveTargets);
+        if (PrepareChild(pChild, nParent) && ArrangeChildFds(fds))
             execvpe(args[0], args.data(), envp.data());
-        const std::string message = execFailure + strerror(errno) + "\n";
-        if (write(STDERR_FILENO, message.data(), message.size()) < 0)
-            _exit(127);
-        _exit(127);
+        ReportExecFailure(fdReport);
     }
     setpgid(nPid, nPid);   // also here, so a signal sent at once finds the group
     pChild->nPid = nPid;
     pChild->bRunning = true;
-    return true;
+    reportWrite.Close();
+    const int nError = ReadExecFailure(reportRead.fd);
+    if (nError == 0)
+        return true;
+    KillAndReap(pChild);   // it is ending by itself; collected here, so nothing waits for it
+    Fail("Cannot run " + argv[0] + ": " + strerror(nError));
+    return false;
 }
 
 bool ReapChild(Child* pChild)
@@ -312,18 +358,19 @@ bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std:
     }
     fcntl(pSink->fd, F_SETFL, O_NONBLOCK);
     std::vector<std::string> argv = {FilterProgramPath(), "-pi", paperInf, "-rc", jobRc};
-    return StartChild(pFilter, argv, EnvironmentWith({}), {filterIn.fd, -1, -1});
+    return StartChild(pFilter, argv, EnvironmentWith({}), {filterIn.fd, -1, -1, -1});
 }
 
-bool StartGhostscript(Child* pGs, Fd* pPages, DocKind kind, const std::string& document, const PageSetup& page,
-                      const std::string& tmpDir)
+bool StartGhostscript(Child* pGs, Fd* pPages, Fd* pMessages, DocKind kind, const std::string& document,
+                      const PageSetup& page, const std::string& tmpDir)
 {
-    Fd pagesOut;
-    if (!MakePipe(pPages, &pagesOut)) {
+    Fd pagesOut, messagesOut;
+    if (!MakePipe(pPages, &pagesOut) || !MakePipe(pMessages, &messagesOut)) {
         Fail("Cannot make a pipe: " + std::string(strerror(errno)));
         return false;
     }
     fcntl(pPages->fd, F_SETFL, O_NONBLOCK);
+    fcntl(pMessages->fd, F_SETFL, O_NONBLOCK);
     // A relative name that began with "-" or "%" would read as an option or a device.
     const std::string path = document[0] == '/' ? document : "./" + document;
     std::vector<std::string> argv = {
@@ -334,7 +381,8 @@ bool StartGhostscript(Child* pGs, Fd* pPages, DocKind kind, const std::string& d
     // Its temporary files go to the job's private folder, which is removed on every exit;
     // it does not need the PIN.
     std::vector<std::string> env = EnvironmentWith({{"TMPDIR", tmpDir}, {"PASSWORD", ""}});
-    // Its standard output, where it reports a document's errors, goes to standard error:
-    // nothing it prints can mix with the job.
-    return StartChild(pGs, argv, env, {-1, STDERR_FILENO, pagesOut.fd});
+    // Its standard output, where it reports a document's errors, and its standard error go
+    // to the wrapper, which passes them on to its standard error up to a bound: nothing it
+    // prints can mix with the job or flood the queue's log.
+    return StartChild(pGs, argv, env, {-1, messagesOut.fd, messagesOut.fd, pagesOut.fd});
 }

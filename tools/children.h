@@ -57,6 +57,7 @@ struct Child {
     bool bStopped = false;    // the wrapper ended it (cancellation, or nowhere to write)
     int nWaitStatus = 0;      // as waitpid gave it, once the child has ended
     int nDeathSignal = SIGKILL;   // sent to the child when the wrapper dies
+    uint64_t nMemoryLimit = 0;    // bytes of address space (RLIMIT_AS) it may take; 0: no limit
 };
 
 // Resumes a child that job control has stopped. Only then: SIGCONT also discards a
@@ -77,11 +78,16 @@ std::string HowItEnded(const Child* pChild);
 
 // Path of rastertovelnora: beside this program's own executable.
 std::string FilterProgramPath();
+// Starting a child waits until it has run its program; one that cannot be run (not found,
+// not executable, its environment too large, out of memory) is collected at once and
+// reported as "ERROR: Cannot run PROGRAM: REASON", and the start is false.
+
 // Starts rastertovelnora on the job's rc file; *pSink becomes the writing end of its
 // standard input, non-blocking. false when it cannot start (reported).
 bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std::string& paperInf);
 // Starts Ghostscript on the document (kPdf or kPostScript) at the page size, 600 dpi,
-// its temporary files in tmpDir; *pPages becomes the reading end of its PPM pages,
-// non-blocking. false when it cannot start (reported).
-bool StartGhostscript(Child* pGs, Fd* pPages, DocKind kind, const std::string& document, const PageSetup& page,
-                      const std::string& tmpDir);
+// its temporary files in tmpDir, its address space bounded by pGs->nMemoryLimit; *pPages
+// becomes the reading end of its PPM pages, *pMessages of its standard output and
+// standard error, both non-blocking. false when it cannot start (reported).
+bool StartGhostscript(Child* pGs, Fd* pPages, Fd* pMessages, DocKind kind, const std::string& document,
+                      const PageSetup& page, const std::string& tmpDir);

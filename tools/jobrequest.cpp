@@ -257,6 +257,51 @@ static void KeepLetterOption(char cLetter, const std::string& value, LprngArgume
     }
 }
 
+// A bound's value: a whole number from 0 to kMaxLimit. false when it is not one.
+constexpr uint64_t kMaxLimit = 999999999;
+
+static bool ReadLimit(const std::string& value, uint64_t* pnValue)
+{
+    if (!IsDigits(value) || value.size() > 9)
+        return false;
+    *pnValue = strtoull(value.c_str(), nullptr, 10);
+    return *pnValue <= kMaxLimit;
+}
+
+static int RefuseLimit(const char* pszOption, const std::string& value, const char* pszUnit)
+{
+    return Refuse("Invalid value \"" + Printable(value) + "\" for " + pszOption + "; valid values: 0 (no limit) to " +
+                  std::to_string(kMaxLimit) + " " + pszUnit);
+}
+
+// Reads the printcap's option at argv[*pIndex] into *pReq, with its value: 0, or the
+// status of an unknown option, a missing value or a bad bound (reported).
+static int ReadLongOption(int argc, char** argv, int* pIndex, JobRequest* pReq)
+{
+    const std::string_view arg = argv[*pIndex];
+    bool bMissing = false;
+    std::string memory, pageSeconds;
+    const bool bMemory = TakeLongOption("--gs-memory", argc, argv, pIndex, &memory, &bMissing);
+    const bool bPageTime = !bMemory && TakeLongOption("--gs-page-timeout", argc, argv, pIndex, &pageSeconds, &bMissing);
+    if (!bMemory && !bPageTime && !TakeLongOption("--rc", argc, argv, pIndex, &pReq->szRcFile, &bMissing) &&
+        !TakeLongOption("--pi", argc, argv, pIndex, &pReq->szPaperInf, &bMissing) &&
+        !TakeLongOption("--model-root", argc, argv, pIndex, &pReq->szModelRoot, &bMissing))
+        return Refuse("Unknown option " + Printable(arg) +
+                      " (known: --rc, --pi, --model-root, --gs-memory, --gs-page-timeout)");
+    if (bMissing)
+        return Refuse("The option " + Printable(arg) + " needs a value");
+    uint64_t nValue = 0;
+    if (bMemory && !ReadLimit(memory, &nValue))
+        return RefuseLimit("--gs-memory", memory, "MiB");
+    if (bMemory)
+        pReq->nGsMemoryMiB = nValue;
+    if (bPageTime && !ReadLimit(pageSeconds, &nValue))
+        return RefuseLimit("--gs-page-timeout", pageSeconds, "seconds");
+    if (bPageTime)
+        pReq->nGsPageSeconds = int(nValue);
+    return 0;
+}
+
 // Reads the arguments into *pArgs and the printcap's long options into *pReq: 0, or the
 // status of a bad command line (reported).
 static int ReadArguments(int argc, char** argv, LprngArguments* pArgs, JobRequest* pReq)
@@ -273,13 +318,9 @@ static int ReadArguments(int argc, char** argv, LprngArguments* pArgs, JobReques
             continue;
         }
         if (arg.substr(0, 2) == "--") {
-            bool bMissing = false;
-            if (!TakeLongOption("--rc", argc, argv, &i, &pReq->szRcFile, &bMissing) &&
-                !TakeLongOption("--pi", argc, argv, &i, &pReq->szPaperInf, &bMissing) &&
-                !TakeLongOption("--model-root", argc, argv, &i, &pReq->szModelRoot, &bMissing))
-                return Refuse("Unknown option " + Printable(arg) + " (known: --rc, --pi, --model-root)");
-            if (bMissing)
-                return Refuse("The option " + Printable(arg) + " needs a value");
+            const int nStatus = ReadLongOption(argc, argv, &i, pReq);
+            if (nStatus != 0)
+                return nStatus;
             continue;
         }
         const char cLetter = arg[1];
@@ -330,12 +371,27 @@ int ReadLprngCommandLine(int argc, char** argv, JobRequest* pReq)
 // ---------------------------------------------------------------------------------------
 // The request for rastertovelnora
 
+// The name's first kMaxNameBytes bytes, less the start of a UTF-8 character the cut
+// would split (at most three bytes: a character has at most four).
+static std::string CutName(const std::string& name)
+{
+    if (name.size() <= kMaxNameBytes)
+        return name;
+    size_t nLength = kMaxNameBytes;
+    const auto IsContinuation = [&](size_t n) { return (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80; };
+    for (int nBack = 0; nBack < 3 && nLength > 0 && IsContinuation(nLength); ++nBack)
+        --nLength;
+    if (IsContinuation(nLength))
+        nLength = kMaxNameBytes;   // not UTF-8 here: the bytes are cut where they are
+    return name.substr(0, nLength);
+}
+
 void SetJobEnvironment(const JobRequest& req)
 {
     if (!req.szOwner.empty())
-        setenv("OWNER", req.szOwner.c_str(), 1);
+        setenv("OWNER", CutName(req.szOwner).c_str(), 1);
     if (!req.szTitle.empty())
-        setenv("TITLE", req.szTitle.c_str(), 1);
+        setenv("TITLE", CutName(req.szTitle).c_str(), 1);
     if (!req.szPin.empty())
         setenv("PASSWORD", req.szPin.c_str(), 1);
     if (!req.szModelRoot.empty())

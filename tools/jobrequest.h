@@ -4,14 +4,26 @@
 // reaches rastertovelnora as the job's rc file and its environment.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The longest owner and title the job's environment carries, in bytes: longer ones are
+// cut at the last whole UTF-8 character that fits. A single environment string may not
+// pass 128 KiB, or no program can be started with it; the printer shows far fewer.
+constexpr size_t kMaxNameBytes = 255;
+
+// Ghostscript's bounds unless the printcap's options change them.
+constexpr uint64_t kDefaultGsMemoryMiB = 4096;   // its address space (RLIMIT_AS); 0: none
+constexpr int kDefaultGsPageSeconds = 600;       // waiting for its next page; 0: for ever
 
 struct JobRequest {
     std::string szRcFile;               // the queue's settings (rastertovelnora's -rc)
     std::string szPaperInf;             // the paper-information file (rastertovelnora's -pi)
     std::string szModelRoot;            // root of the model tables; empty: VELNORA_ROOT as inherited
+    uint64_t nGsMemoryMiB = kDefaultGsMemoryMiB;   // Ghostscript's address space in MiB; 0: no limit
+    int nGsPageSeconds = kDefaultGsPageSeconds;    // Ghostscript stopped after this long without a page; 0: never
     std::string szOwner;                // the job's user: OWNER
     std::string szTitle;                // the job's name: TITLE
     std::string szInput;                // the document's path; empty for standard input
@@ -32,7 +44,8 @@ int ApplyJobOption(std::string_view item, JobRequest* pReq);
 int ApplyJobOptions(std::string_view list, JobRequest* pReq);
 
 // Sets OWNER, TITLE, PASSWORD and VELNORA_ROOT for what the request gives: the
-// environment rastertovelnora and the wrapper's own page-size check read.
+// environment rastertovelnora and the wrapper's own page-size check read. OWNER and
+// TITLE are cut to kMaxNameBytes.
 void SetJobEnvironment(const JobRequest& req);
 
 // Writes the job's rc file at jobRc (a new file, mode 0600): the queue's rc file, a line

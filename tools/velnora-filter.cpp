@@ -3,13 +3,19 @@
 // PostScript with Ghostscript, and feeds the pages to rastertovelnora, which writes the
 // printer job to standard output.
 //
-//   velnora-filter --rc RCFILE --pi PAPERINFO [--model-root DIR] [LPRng options] [INPUT]
+//   velnora-filter --rc RCFILE --pi PAPERINFO [--model-root DIR] [--gs-memory MIB]
+//                  [--gs-page-timeout SECONDS] [LPRng options] [INPUT]
 //
 //   --rc FILE          the queue's settings (rastertovelnora's -rc)
 //   --pi FILE          the paper-information file (rastertovelnora's -pi)
 //   --model-root DIR   root of the model tables: VELNORA_ROOT for rastertovelnora
+//   --gs-memory MIB    Ghostscript's address space (RLIMIT_AS); 4096 unless given, 0: no limit
+//   --gs-page-timeout SECONDS
+//                      Ghostscript is stopped when the wrapper has waited this long for
+//                      its next page; 600 unless given, 0: no limit
 //   -nLOGIN            user name: OWNER
 //   -JTITLE            job name: TITLE (else -NFILENAME, the file name)
+//     OWNER and TITLE are cut to 255 bytes, at a whole UTF-8 character.
 //   -ZOPT=VAL,...      job options; several -Z are joined:
 //       pin=NNNN                     secure print under this four-digit PIN (PASSWORD)
 //       copies=1..999                Copies
@@ -29,12 +35,16 @@
 //
 // Exit status: rastertovelnora's (0 printed; 1, 5, 6, 7, 13, 14 as it documents; for PDF
 // and PostScript the settings and paper are checked the same way before rendering); 0 also
-// after a cancellation unless the filter itself failed; 1 the document, the rc file, the
-// temporary folder or rastertovelnora cannot be used, or the filter died of a signal;
-// 2 a job that can never print: a bad command line, a refused -Z option, a document of
-// another kind, an empty document, a Ghostscript failure, or a document in which
-// Ghostscript finds no page. Standard error: the filter's messages, Ghostscript's (its
-// standard output too: never the pages), and the wrapper's "INFO: "/"ERROR: " lines.
+// after a cancellation unless the filter itself failed; 1 the document, the rc file or the
+// temporary folder cannot be used, a program cannot be run (Ghostscript or
+// rastertovelnora missing or not executable: a fault of the installation, "ERROR: Cannot
+// run PROGRAM: REASON"; the spooler retries later), or the filter died of a signal; 2 a
+// job that can never print: a bad command line, a refused -Z option, a document of
+// another kind, an empty document, a Ghostscript failure (also out of memory under
+// --gs-memory, or no page within --gs-page-timeout), or a document in which Ghostscript
+// finds no page. Standard error: the filter's messages, Ghostscript's (its standard
+// output too: never the pages) up to 64 KiB of whole lines, then one line telling how
+// much was left out, and the wrapper's "INFO: "/"ERROR: " lines.
 //
 // Signals: SIGTERM, SIGINT, SIGHUP and SIGQUIT cancel the job: Ghostscript is stopped,
 // rastertovelnora gets SIGTERM (its own cancellation closes a job already begun), the
@@ -48,6 +58,7 @@
 // request comes from jobrequest, the children from children, the document from document.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -67,8 +78,22 @@
 #include "jobsettings.h"
 #include "pagecounter.h"
 #include "queuemessage.h"
+#include "tempfile.h"
 #include "vnfiletool.h"
 #include "vnresource.h"
+
+// Ghostscript's messages (its standard output and standard error) on their way to the
+// wrapper's standard error: whole lines, up to kMessageBound bytes for the job; what
+// follows is counted and left out, and one line tells how much.
+constexpr size_t kMessageBound = 64 * 1024;
+constexpr size_t kMaxMessageLine = 4096;   // a longer line is passed on in pieces
+
+struct MessageRelay {
+    std::string line;          // the line begun and not yet ended
+    size_t nPassed = 0;        // bytes passed on
+    uint64_t nLeftOut = 0;     // bytes left out once the bound was reached
+    bool bVmError = false;     // Ghostscript reported that it ran out of memory
+};
 
 // The running job: the document's bytes (or Ghostscript's pages) moved to the filter.
 struct RunningJob {
@@ -85,7 +110,68 @@ struct RunningJob {
     bool bCountPages = false;  // the source is Ghostscript
     bool bInputFailed = false; // the document could not be read to its end
     bool bGsFailed = false;    // Ghostscript failed by itself (reported)
+    bool bGsTimedOut = false;  // Ghostscript was stopped for rendering no page in time (reported)
+    Fd messages;               // the reading end of Ghostscript's messages
+    MessageRelay relay;
+    uint64_t nGsMemoryMiB = 0; // Ghostscript's memory limit, for messages; 0: none
+    int nGsPageSeconds = 0;    // Ghostscript's time for a page; 0: no limit
 };
+
+// Passes a piece of Ghostscript's messages on while the bound allows; once a piece no
+// longer fits, everything after it is left out.
+static void PassMessage(MessageRelay* pRelay, const std::string& piece)
+{
+    if (piece.rfind("Error: /VMerror", 0) == 0)
+        pRelay->bVmError = true;
+    if (pRelay->nLeftOut == 0 && pRelay->nPassed + piece.size() <= kMessageBound) {
+        WriteAll(STDERR_FILENO, piece.data(), piece.size());
+        pRelay->nPassed += piece.size();
+        return;
+    }
+    pRelay->nLeftOut += piece.size();
+}
+
+static void RelayMessages(MessageRelay* pRelay, const char* pData, size_t nSize)
+{
+    for (size_t i = 0; i < nSize; ++i) {
+        pRelay->line += pData[i];
+        if (pData[i] == '\n' || pRelay->line.size() >= kMaxMessageLine) {
+            PassMessage(pRelay, pRelay->line);
+            pRelay->line.clear();
+        }
+    }
+}
+
+// Reads what Ghostscript has said: one read, or with bFinal (once it has ended: all it
+// wrote is then in the pipe; a descendant that still holds the pipe loses the rest) all of
+// it. At the end of its messages the last unended line is passed on, the reading end
+// closed, and the bound's line said when something was left out.
+static void ReadMessages(RunningJob* pJob, bool bFinal)
+{
+    MessageRelay* pRelay = &pJob->relay;
+    if (pJob->messages.fd < 0)
+        return;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = read(pJob->messages.fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN && !bFinal)
+            return;
+        if (n <= 0)
+            break;
+        RelayMessages(pRelay, buf, size_t(n));
+        if (!bFinal)
+            return;   // one read at a time: a chatty Ghostscript must not hold up the pages
+    }
+    pJob->messages.Close();
+    if (!pRelay->line.empty())
+        PassMessage(pRelay, pRelay->line);
+    pRelay->line.clear();
+    if (pRelay->nLeftOut != 0)
+        Say("INFO: Ghostscript's messages cut after " + std::to_string(pRelay->nPassed) + " bytes: " +
+            std::to_string(pRelay->nLeftOut) + " bytes left out");
+}
 
 static void StopFeeding(RunningJob* pJob)
 {
@@ -119,9 +205,16 @@ static void DropFilterInput(RunningJob* pJob)
 // stops it: an unsuccessful end it was not stopped for is its own failure.
 static void ReapChildren(RunningJob* pJob)
 {
-    if (ReapChild(&pJob->gs) && !pJob->gs.bStopped && !EndedWell(&pJob->gs)) {
+    const bool bGsEnded = ReapChild(&pJob->gs);
+    if (bGsEnded)
+        ReadMessages(pJob, true);
+    if (bGsEnded && !pJob->gs.bStopped && !EndedWell(&pJob->gs)) {
         pJob->bGsFailed = true;
-        Say("ERROR: Ghostscript could not render the document (" + HowItEnded(&pJob->gs) + ")");
+        if (pJob->relay.bVmError && pJob->nGsMemoryMiB != 0)
+            Say("ERROR: Ghostscript ran out of memory: the queue allows it " + std::to_string(pJob->nGsMemoryMiB) +
+                " MiB (--gs-memory)");
+        else
+            Say("ERROR: Ghostscript could not render the document (" + HowItEnded(&pJob->gs) + ")");
     }
     if (ReapChild(&pJob->filter))
         DropFilterInput(pJob);
@@ -186,6 +279,42 @@ static void RepeatCancel(RunningJob* pJob, int nRepeat)
     KillAndReap(&pJob->gs);
 }
 
+// The time Ghostscript has for its next page. It runs only while the wrapper waits for
+// Ghostscript's pages (not while the filter or the printer holds the pages up), and starts
+// afresh each time the wrapper begins to wait: after passing page data on, or after job
+// control has resumed the job.
+struct PageClock {
+    bool bWaiting = false;                          // the wrapper waits for Ghostscript
+    std::chrono::steady_clock::time_point deadline; // while waiting: when Ghostscript is stopped
+};
+
+// Whether the clock runs now, started afresh when the wrapper has just begun to wait; the
+// poll timeout it leaves (-1: none).
+static bool RunPageClock(const RunningJob& job, PageClock* pClock, int* pnTimeoutMs)
+{
+    const bool bWaiting = job.nGsPageSeconds > 0 && job.bCountPages && job.nStart == job.nEnd &&
+                          job.source.fd >= 0 && job.gs.bRunning && !job.gs.bStopped;
+    const auto now = std::chrono::steady_clock::now();
+    if (bWaiting && !pClock->bWaiting)
+        pClock->deadline = now + std::chrono::seconds(job.nGsPageSeconds);
+    pClock->bWaiting = bWaiting;
+    if (!bWaiting)
+        return false;
+    const auto nLeftMs = std::chrono::ceil<std::chrono::milliseconds>(pClock->deadline - now).count();
+    *pnTimeoutMs = int(std::clamp<decltype(nLeftMs)>(nLeftMs, 0, 60 * 60 * 1000));
+    return true;
+}
+
+// Ghostscript has rendered no page in its time: it is stopped; the pages it rendered
+// before go on to the printer.
+static void StopSlowGhostscript(RunningJob* pJob)
+{
+    Say("ERROR: Ghostscript rendered no page in " + std::to_string(pJob->nGsPageSeconds) +
+        " seconds (--gs-page-timeout); stopped");
+    pJob->bGsTimedOut = true;
+    StopChild(&pJob->gs, SIGKILL);
+}
+
 // Moves the bytes until both children have ended, acting on signals between steps. False
 // when the wrapper could not wait for its children any more: both are then ended
 // (reported).
@@ -194,22 +323,31 @@ static bool RunLoop(RunningJob* pJob)
     SignalState* pSignals = pJob->pSignals;
     bool bCancelled = false;
     int nRepeats = 0;
+    PageClock clock;
     while (pJob->filter.bRunning || pJob->gs.bRunning) {
-        pollfd fds[3] = {{pSignals->fdSignal, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
+        pollfd fds[4] = {{pSignals->fdSignal, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0},
+                         {pJob->messages.fd, POLLIN, 0}};
         const bool bBufferEmpty = pJob->nStart == pJob->nEnd;
         if (bBufferEmpty)
             fds[1].fd = pJob->source.fd;
         else
             fds[2].fd = pJob->sink.fd;
-        const int nReady = poll(fds, 3, bCancelled ? kCancelRepeatMs : -1);
+        int nTimeoutMs = bCancelled ? kCancelRepeatMs : -1;
+        const bool bClockRuns = !bCancelled && RunPageClock(*pJob, &clock, &nTimeoutMs);
+        const int nReady = poll(fds, 4, nTimeoutMs);
         if (nReady < 0 && errno != EINTR) {
             Say("ERROR: Cannot wait for the job's programs: " + std::string(strerror(errno)));
             KillAndReap(&pJob->filter);
             KillAndReap(&pJob->gs);
             return false;
         }
-        if (nReady == 0) {
+        if (nReady == 0 && bCancelled) {
             RepeatCancel(pJob, ++nRepeats);
+            continue;
+        }
+        if (nReady == 0) {
+            if (bClockRuns && std::chrono::steady_clock::now() >= clock.deadline)
+                StopSlowGhostscript(pJob);
             continue;
         }
         if (nReady < 0)
@@ -228,9 +366,12 @@ static bool RunLoop(RunningJob* pJob)
                 pSignals->bContinue = false;
                 ContinueChild(&pJob->gs);
                 ContinueChild(&pJob->filter);
+                clock.bWaiting = false;   // the time stopped with the job does not count
             }
             continue;   // the descriptors may have changed
         }
+        if (fds[3].fd >= 0 && fds[3].revents)
+            ReadMessages(pJob, false);
         if (fds[1].fd >= 0 && fds[1].revents)
             ReadSource(pJob);
         else if (fds[2].fd >= 0 && fds[2].revents)
@@ -247,7 +388,7 @@ static int FinalStatus(const RunningJob& job)
     const int nFilterStatus = bFilterExited ? WEXITSTATUS(filter.nWaitStatus) : -1;
     if (job.pSignals->nCancelSignal != 0)
         return bFilterExited && nFilterStatus != 0 ? nFilterStatus : kStatusPrinted;
-    if (job.bGsFailed)
+    if (job.bGsFailed || job.bGsTimedOut)
         return kStatusRefused;
     // A document Ghostscript reads without error but without a page never prints either.
     if (job.bCountPages && job.counter.nPages == 0 && !job.counter.bLost && !job.gs.bStopped)
@@ -303,14 +444,17 @@ static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8
     const int nStatus = ReadPageSize(jobRc, req.szPaperInf, &page);
     if (nStatus != 0)
         return nStatus;
-    if (!StartFilter(&pJob->filter, &pJob->sink, jobRc, req.szPaperInf))
-        return kStatusFailed;
     Say("INFO: Rendering the " + KindName(kind) + " document with Ghostscript (" +
         std::to_string(page.nPageWidth) + "x" + std::to_string(page.nPageHeight) + " pixels at 600 dpi)");
     pJob->bCountPages = true;
-    if (!StartGhostscript(&pJob->gs, &pJob->source, kind, document, page, dir.Path())) {
-        StopFeeding(pJob);   // the filter sees the end of its input and ends
-        RunLoop(pJob);
+    pJob->nGsMemoryMiB = req.nGsMemoryMiB;
+    pJob->nGsPageSeconds = req.nGsPageSeconds;
+    pJob->gs.nMemoryLimit = req.nGsMemoryMiB * 1024 * 1024;
+    // Ghostscript first: a job it cannot render never starts a job for the printer.
+    if (!StartGhostscript(&pJob->gs, &pJob->source, &pJob->messages, kind, document, page, dir.Path()))
+        return kStatusFailed;
+    if (!StartFilter(&pJob->filter, &pJob->sink, jobRc, req.szPaperInf)) {
+        KillAndReap(&pJob->gs);
         return kStatusFailed;
     }
     return RunLoop(pJob) ? FinalStatus(*pJob) : kStatusFailed;
