@@ -135,9 +135,9 @@ TEST(JobOptions, RefusesWhatItCannotApply)
         {"mediatype=Paper\nERROR: x", "ERROR: Invalid value \"Paper\\x0AERROR: x\" for mediatype; valid values: "
                                       "Plain, Thin, Thick, Thicker, BOND, Recycled, Env, EnvThin, EnvThick, "
                                       "PostCard, Label, Glossy\n"},
-        {"copies=2,frobnicate=1", "ERROR: Unknown job option \"frobnicate\"; valid options: pin, copies, collate, "
+        {"copies=2,frobnicate=1", "ERROR: Unknown job option \"frobnicate\"; valid options: pin, copies, pages, collate, "
                                   "duplex, color, media, mediatype, tray, quality, tonersave, skipblank\n"},
-        {"=2", "ERROR: Unknown job option \"\"; valid options: pin, copies, collate, duplex, color, media, "
+        {"=2", "ERROR: Unknown job option \"\"; valid options: pin, copies, pages, collate, duplex, color, media, "
                "mediatype, tray, quality, tonersave, skipblank\n"},
         {"duplex=sideways,pin=1", "ERROR: Invalid value \"sideways\" for duplex; valid values: none, long, short\n"},
     };

@@ -320,15 +320,15 @@ TEST_F(QueueFilterTest, AppliesEachJobOption)
         ExpectPages(job, c.pages);
     }
 
-    // Collated copies leave the pages in document order (the copies are the filter's
-    // concern), and the queue's own settings hold where no option says otherwise.
+    // Collated copies: the document once per copy, in page order; the queue's own settings
+    // hold where no option says otherwise.
     WriteRc("VNMonoColor=Mono\nTonerSaveMode=ON\n");
     const FilterResult collated = RunQueue({"-Zcopies=2,collate=on,tonersave=off"}, input);
     ASSERT_EQ(0, collated.nExitStatus) << collated.err;
     const VnJob job = ReadOutput(collated);
     EXPECT_TRUE(HasLine(job, "@PJL SET RENDERMODE=GRAYSCALE"));
     EXPECT_TRUE(HasLine(job, "@PJL SET ECONOPRINT=OFF"));
-    ExpectPages(job, {GrayPixels(a), GrayPixels(b), GrayPixels(white)});
+    ExpectPages(job, {GrayPixels(a), GrayPixels(b), GrayPixels(white), GrayPixels(a), GrayPixels(b), GrayPixels(white)});
 }
 
 TEST_F(QueueFilterTest, MediaChoosesTheRenderedPageSize)
@@ -353,7 +353,7 @@ TEST_F(QueueFilterTest, RefusesJobOptionsItCannotApply)
     };
     const Case cases[] = {
         {"pin=123", "ERROR: The PIN of a secure job must be exactly four digits (pin=NNNN)\n"},
-        {"copies=2,frobnicate=1", "ERROR: Unknown job option \"frobnicate\"; valid options: pin, copies, collate, "
+        {"copies=2,frobnicate=1", "ERROR: Unknown job option \"frobnicate\"; valid options: pin, copies, pages, collate, "
                                   "duplex, color, media, mediatype, tray, quality, tonersave, skipblank\n"},
     };
     for (const Case& c : cases) {

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <span>
 
+#include "arrange.h"
 #include "descriptor.h"
 #include "fileptr.h"
 #include "queuemessage.h"
@@ -65,7 +66,7 @@ constexpr WordAlias tblDuplexAlias[] = {{"none", "None"}, {"long", "DuplexNoTumb
 constexpr WordAlias tblColorAlias[] = {{"color", "FullColor"}, {"mono", "Mono"}, {"auto", "Auto"}};
 constexpr WordAlias tblQualityAlias[] = {{"normal", "Normal"}, {"fine", "Fine"}};
 
-enum class OptionKind { kPin, kCopies, kChoice };
+enum class OptionKind { kPin, kCopies, kPages, kChoice };
 
 // One job option key: the row of tblVnParams it sets and the values it takes (the
 // aliases, or the row's own words when there are none).
@@ -79,6 +80,7 @@ struct JobOption {
 constexpr JobOption tblJobOptions[] = {
     {"pin", OptionKind::kPin, -1, {}},
     {"copies", OptionKind::kCopies, kRowCopies, {}},
+    {"pages", OptionKind::kPages, -1, {}},
     {"collate", OptionKind::kChoice, kRowCollate, tblOnOff},
     {"duplex", OptionKind::kChoice, kRowDuplex, tblDuplexAlias},
     {"color", OptionKind::kChoice, kRowMonoColor, tblColorAlias},
@@ -151,6 +153,16 @@ static int ApplyPin(const std::string& value, JobRequest* pReq)
     return 0;
 }
 
+static int ApplyPages(const std::string& value, JobRequest* pReq)
+{
+    std::vector<PageRange> ranges;
+    if (!ReadPageRanges(value, &ranges))
+        return Refuse("Invalid value \"" + Printable(value) +
+                      "\" for pages; valid values: pages and ranges from 1, such as 1-3,7,10-");
+    pReq->szPageRanges = value;
+    return 0;
+}
+
 static int ApplyCopies(const JobOption& option, const std::string& value, JobRequest* pReq)
 {
     const long nCount = IsDigits(value) && value.size() <= 4 ? strtol(value.c_str(), nullptr, 10) : 0;
@@ -184,14 +196,25 @@ int ApplyJobOption(std::string_view item, JobRequest* pReq)
         return ApplyPin(value, pReq);
     case OptionKind::kCopies:
         return ApplyCopies(*pOption, value, pReq);
+    case OptionKind::kPages:
+        return ApplyPages(value, pReq);
     case OptionKind::kChoice:
         break;
     }
     return ApplyChoice(*pOption, value, pReq);
 }
 
+// True when the item goes on a "pages=" list: "pages=1-3,7" reaches the filter as the
+// items "pages=1-3" and "7", since commas also part the options.
+static bool ContinuesPages(std::string_view item)
+{
+    const std::string text = Trimmed(item);
+    return !text.empty() && text.find('=') == std::string::npos && text[0] >= '0' && text[0] <= '9';
+}
+
 int ApplyJobOptions(std::string_view list, JobRequest* pReq)
 {
+    std::vector<std::string> items;
     for (size_t nStart = 0; nStart <= list.size();) {
         size_t nEnd = list.find(',', nStart);
         if (nEnd == std::string_view::npos)
@@ -200,6 +223,13 @@ int ApplyJobOptions(std::string_view list, JobRequest* pReq)
         nStart = nEnd + 1;
         if (Trimmed(item).empty())
             continue;
+        const bool bAfterPages = !items.empty() && Lower(Trimmed(items.back().substr(0, items.back().find('=')))) == "pages";
+        if (bAfterPages && ContinuesPages(item))
+            items.back() += "," + std::string(item);
+        else
+            items.emplace_back(item);
+    }
+    for (const std::string& item : items) {
         const int nStatus = ApplyJobOption(item, pReq);
         if (nStatus != 0)
             return nStatus;

@@ -29,6 +29,7 @@ struct JobRequest {
     std::string szInput;                // the document's path; empty for standard input
     std::string szPin;                  // a secure job's four-digit PIN: PASSWORD
     std::vector<std::string> rcLines;   // "Key=Word" lines appended to the job's rc file
+    std::string szPageRanges;           // the pages to print, "1-3,7"; empty: all
 };
 
 // The LPRng front end: fills *pReq from the printcap's and LPRng's arguments, every -Z

@@ -63,6 +63,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <string_view>
@@ -70,6 +72,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "arrange.h"
 #include "children.h"
 #include "descriptor.h"
 #include "document.h"
@@ -115,6 +118,13 @@ struct RunningJob {
     MessageRelay relay;
     uint64_t nGsMemoryMiB = 0; // Ghostscript's memory limit, for messages; 0: none
     int nGsPageSeconds = 0;    // Ghostscript's time for a page; 0: no limit
+    // Page ranges and the copies the queue filter makes itself; null when the pages pass
+    // through untouched.
+    std::unique_ptr<PageArranger> pArranger;
+    int nPassesLeft = 0;       // passes of the document after the current one
+    bool bRestartGs = false;   // the next pass starts once this Ghostscript has ended
+    std::function<bool()> startPass;   // starts the next pass's source
+    bool bArrangeFailed = false;       // held pages could not be written or read (reported)
 };
 
 // Passes a piece of Ghostscript's messages on while the bound allows; once a piece no
@@ -178,6 +188,53 @@ static void StopFeeding(RunningJob* pJob)
     pJob->source.Close();
     pJob->sink.Close();
     pJob->nStart = pJob->nEnd = 0;
+    pJob->pArranger.reset();
+    pJob->nPassesLeft = 0;
+    pJob->bRestartGs = false;
+}
+
+static void DropFilterInput(RunningJob* pJob);
+
+// The arranger's next bytes into the empty buffer.
+static void TakeArrangedBytes(RunningJob* pJob)
+{
+    if (!pJob->pArranger || pJob->nStart != pJob->nEnd)
+        return;
+    const long n = pJob->pArranger->Produce(pJob->buffer.data(), pJob->buffer.size());
+    if (n < 0) {
+        Say("ERROR: Cannot read back the held pages: " + std::string(strerror(errno)));
+        pJob->bArrangeFailed = true;
+        DropFilterInput(pJob);
+        return;
+    }
+    pJob->nStart = 0;
+    pJob->nEnd = size_t(n);
+}
+
+// The current pass of the document has ended: the next one begins, or the filter's input
+// ends once every arranged byte has been written.
+static void EndOfSource(RunningJob* pJob)
+{
+    pJob->source.Close();
+    if (pJob->pArranger) {
+        if (!pJob->pArranger->EndPass(pJob->nPassesLeft == 0)) {
+            Say("ERROR: Cannot hold the pages for the copies: " + std::string(strerror(errno)));
+            pJob->bArrangeFailed = true;
+            DropFilterInput(pJob);
+            return;
+        }
+        TakeArrangedBytes(pJob);
+        if (pJob->nPassesLeft > 0 && !pJob->bGsFailed && !pJob->bGsTimedOut) {
+            --pJob->nPassesLeft;
+            if (pJob->bCountPages && pJob->gs.bRunning)
+                pJob->bRestartGs = true;   // once the Ghostscript of this pass has ended
+            else if (!pJob->startPass())
+                DropFilterInput(pJob);
+            return;
+        }
+    }
+    if (pJob->nStart == pJob->nEnd)
+        pJob->sink.Close();   // the end of the pages for the filter
 }
 
 static void Cancel(RunningJob* pJob)
@@ -216,6 +273,16 @@ static void ReapChildren(RunningJob* pJob)
         else
             Say("ERROR: Ghostscript could not render the document (" + HowItEnded(&pJob->gs) + ")");
     }
+    if (bGsEnded && pJob->bRestartGs && !pJob->bGsFailed) {
+        pJob->bRestartGs = false;
+        if (!pJob->startPass())
+            DropFilterInput(pJob);
+    } else if (bGsEnded && pJob->bRestartGs) {
+        pJob->bRestartGs = false;   // a failed pass ends the job
+        pJob->nPassesLeft = 0;
+        if (pJob->nStart == pJob->nEnd)
+            pJob->sink.Close();
+    }
     if (ReapChild(&pJob->filter))
         DropFilterInput(pJob);
 }
@@ -230,18 +297,27 @@ static void ReadSource(RunningJob* pJob)
         pJob->bInputFailed = !pJob->bCountPages;
     }
     if (n <= 0) {
-        pJob->source.Close();
-        pJob->sink.Close();   // the end of the pages for the filter
+        EndOfSource(pJob);
         return;
     }
     pJob->nStart = 0;
     pJob->nEnd = size_t(n);
-    if (!pJob->bCountPages)
+    if (pJob->bCountPages) {
+        const int nBefore = pJob->counter.nPages;
+        CountPages(&pJob->counter, pJob->buffer.data(), size_t(n));
+        for (int nPage = nBefore + 1; nPage <= pJob->counter.nPages; ++nPage)
+            Say("INFO: Rendered page " + std::to_string(nPage));
+    }
+    if (!pJob->pArranger)
         return;
-    const int nBefore = pJob->counter.nPages;
-    CountPages(&pJob->counter, pJob->buffer.data(), size_t(n));
-    for (int nPage = nBefore + 1; nPage <= pJob->counter.nPages; ++nPage)
-        Say("INFO: Rendered page " + std::to_string(nPage));
+    pJob->nStart = pJob->nEnd = 0;
+    if (!pJob->pArranger->Feed(pJob->buffer.data(), size_t(n))) {
+        Say("ERROR: Cannot hold the pages for the copies: " + std::string(strerror(errno)));
+        pJob->bArrangeFailed = true;
+        DropFilterInput(pJob);
+        return;
+    }
+    TakeArrangedBytes(pJob);
 }
 
 static void WriteSink(RunningJob* pJob)
@@ -256,7 +332,9 @@ static void WriteSink(RunningJob* pJob)
     pJob->nStart += size_t(n);
     if (pJob->nStart == pJob->nEnd) {
         pJob->nStart = pJob->nEnd = 0;
-        if (pJob->source.fd < 0)
+        TakeArrangedBytes(pJob);
+        const bool bMorePasses = pJob->nPassesLeft > 0 || pJob->bRestartGs;
+        if (pJob->source.fd < 0 && pJob->nStart == pJob->nEnd && !bMorePasses)
             pJob->sink.Close();
     }
 }
@@ -390,6 +468,8 @@ static int FinalStatus(const RunningJob& job)
         return bFilterExited && nFilterStatus != 0 ? nFilterStatus : kStatusPrinted;
     if (job.bGsFailed || job.bGsTimedOut)
         return kStatusRefused;
+    if (job.bArrangeFailed)
+        return kStatusFailed;
     // A document Ghostscript reads without error but without a page never prints either.
     if (job.bCountPages && job.counter.nPages == 0 && !job.counter.bLost && !job.gs.bStopped)
         return Refuse("Ghostscript found no page to print in the document");
@@ -400,21 +480,31 @@ static int FinalStatus(const RunningJob& job)
     return nFilterStatus;
 }
 
-// The page size Ghostscript renders: the job's settings loaded as rastertovelnora loads
-// them, so a job it would refuse is refused here, before rendering, with its message and
-// status. 0 or the filter's status.
-static int ReadPageSize(const std::string& jobRc, const std::string& paperInf, PageSetup* pPage)
+// The job's settings loaded as rastertovelnora loads them, so a job it would refuse is
+// refused here, before anything starts, with its message and status: the page size
+// Ghostscript renders and what the job asks of copies. 0 or the filter's status.
+static int ReadJobSettings(const std::string& jobRc, const JobRequest& req, PageSetup* pPage, CopySettings* pCopies)
 {
     int nStatus = LoadRcFile(jobRc.c_str(), &g_rcInfo);
     if (nStatus != 0)
         return nStatus;
     JobSettings js{};
-    std::string paperInfCopy = paperInf;
+    std::string paperInfCopy = req.szPaperInf;
     js.pszPaperInf = paperInfCopy.data();
     nStatus = ConvertRc2Pjp(&g_rcInfo, &js);
     if (nStatus != 0)
         return nStatus;
     *pPage = js.page;
+    const auto Word = [](const char* pszKey) {
+        const char* pszWord = GetKeyValue(pszKey, &g_rcInfo);
+        return std::string(pszWord ? pszWord : "");
+    };
+    pCopies->nCopies = js.nCopyCount;
+    pCopies->bCollate = Word("Collate") == "ON";
+    pCopies->bDuplex = Word("VNDuplex") != "None" && !Word("VNDuplex").empty();
+    pCopies->bSkipBlank = Word("VNSkipBlank") == "ON";
+    if (!req.szPageRanges.empty())
+        ReadPageRanges(req.szPageRanges, &pCopies->ranges);
     return 0;
 }
 
@@ -428,7 +518,7 @@ static int CancelledEarly(const SignalState* pSignals)
 // Renders a PDF or PostScript document into the filter. The document comes from the
 // named file, or is spooled from standard input first.
 static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8_t>& head, Fd* pIn,
-                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc)
+                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc, const PageSetup& page)
 {
     std::string document = req.szInput;
     if (document.empty()) {
@@ -440,18 +530,18 @@ static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8
             return nStatus;
     }
     pIn->Close();
-    PageSetup page{};
-    const int nStatus = ReadPageSize(jobRc, req.szPaperInf, &page);
-    if (nStatus != 0)
-        return nStatus;
     Say("INFO: Rendering the " + KindName(kind) + " document with Ghostscript (" +
         std::to_string(page.nPageWidth) + "x" + std::to_string(page.nPageHeight) + " pixels at 600 dpi)");
     pJob->bCountPages = true;
     pJob->nGsMemoryMiB = req.nGsMemoryMiB;
     pJob->nGsPageSeconds = req.nGsPageSeconds;
     pJob->gs.nMemoryLimit = req.nGsMemoryMiB * 1024 * 1024;
-    // Ghostscript first: a job it cannot render never starts a job for the printer.
-    if (!StartGhostscript(&pJob->gs, &pJob->source, &pJob->messages, kind, document, page, dir.Path()))
+    // Ghostscript first: a job it cannot render never starts a job for the printer. Each
+    // collated copy renders the document again: a long document is never held whole.
+    pJob->startPass = [pJob, kind, document, page, tmpDir = dir.Path()] {
+        return StartGhostscript(&pJob->gs, &pJob->source, &pJob->messages, kind, document, page, tmpDir);
+    };
+    if (!pJob->startPass())
         return kStatusFailed;
     if (!StartFilter(&pJob->filter, &pJob->sink, jobRc, req.szPaperInf)) {
         KillAndReap(&pJob->gs);
@@ -461,16 +551,56 @@ static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8
 }
 
 // Passes PPM pages to the filter as they come: the head, then the rest of the input.
+// Collated copies read the pages again from the start, so a document read from a pipe is
+// spooled into the private folder first.
 static int PrintPages(RunningJob* pJob, const std::vector<uint8_t>& head, Fd* pIn, const JobRequest& req,
-                      const std::string& jobRc)
+                      const PrivateDir& dir, const std::string& jobRc)
 {
+    Fd document;
+    if (pJob->nPassesLeft > 0) {
+        if (lseek(pIn->fd, 0, SEEK_CUR) < 0) {
+            const std::string spooled = dir / "document";
+            const int nStatus = SpoolDocument(head, pIn->fd, spooled, pJob->pSignals);
+            if (nStatus < 0)
+                return CancelledEarly(pJob->pSignals);
+            if (nStatus != 0)
+                return nStatus;
+            pIn->Reset(open(spooled.c_str(), O_RDONLY | O_CLOEXEC));
+            if (pIn->fd < 0)
+                return Fail("Cannot read the spooled document: " + std::string(strerror(errno)));
+            lseek(pIn->fd, off_t(head.size()), SEEK_SET);
+        }
+        document.Reset(fcntl(pIn->fd, F_DUPFD_CLOEXEC, 0));
+        pJob->startPass = [pJob, fd = document.fd] {
+            pJob->source.Reset(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+            return pJob->source.fd >= 0 && lseek(pJob->source.fd, 0, SEEK_SET) == 0;
+        };
+    }
     if (!StartFilter(&pJob->filter, &pJob->sink, jobRc, req.szPaperInf))
         return kStatusFailed;
-    std::copy(head.begin(), head.end(), pJob->buffer.begin());
-    pJob->nEnd = head.size();
     pJob->source.Reset(pIn->fd);
     pIn->fd = -1;
+    if (pJob->pArranger) {
+        if (!pJob->pArranger->Feed(head.data(), head.size()))
+            return Fail("Cannot hold the pages for the copies: " + std::string(strerror(errno)));
+        TakeArrangedBytes(pJob);
+    } else {
+        std::copy(head.begin(), head.end(), pJob->buffer.begin());
+        pJob->nEnd = head.size();
+    }
     return RunLoop(pJob) ? FinalStatus(*pJob) : kStatusFailed;
+}
+
+// Appends the plan's settings to the job's rc file: the last line of a key counts.
+static int AppendJobRc(const std::string& jobRc, const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    Fd fd(open(jobRc.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (fd.fd < 0 || !WriteAll(fd.fd, text.data(), text.size()))
+        return Fail("Cannot write the job's settings: " + std::string(strerror(errno)));
+    return 0;
 }
 
 // A whole job once the command line is read: 0 or the exit status.
@@ -504,11 +634,23 @@ static int RunJob(const JobRequest& req, SignalState* pSignals)
                       Printable(std::string_view(reinterpret_cast<const char*>(head.data()), head.size())) +
                       "\": it is neither PDF, PostScript nor PPM pages (\"P6\")");
 
+    PageSetup page{};
+    CopySettings copies;
+    nStatus = ReadJobSettings(jobRc, req, &page, &copies);
+    if (nStatus != 0)
+        return nStatus;
+    const ArrangePlan plan = PlanJob(copies);
+    if (!plan.filterRcLines.empty() && (nStatus = AppendJobRc(jobRc, plan.filterRcLines)) != 0)
+        return nStatus;
+
     RunningJob job;
     job.pSignals = pSignals;
+    if (plan.bFollowPages)
+        job.pArranger = std::make_unique<PageArranger>(plan, copies, dir / "held");
+    job.nPassesLeft = plan.nPasses - 1;
     if (kind == DocKind::kPpm)
-        return PrintPages(&job, head, &in, req, jobRc);
-    return PrintRendered(&job, kind, head, &in, req, dir, jobRc);
+        return PrintPages(&job, head, &in, req, dir, jobRc);
+    return PrintRendered(&job, kind, head, &in, req, dir, jobRc, page);
 }
 
 int main(int argc, char** argv)
