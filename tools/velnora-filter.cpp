@@ -60,6 +60,7 @@
 #include <vector>
 
 #include "children.h"
+#include "convert.h"
 #include "descriptor.h"
 #include "document.h"
 #include "jobrecords.h"
@@ -284,15 +285,26 @@ static int CancelledEarly(const SignalState* pSignals)
     return kStatusPrinted;
 }
 
-// Renders a PDF or PostScript document into the filter. The document comes from the
-// named file, or is spooled from standard input first.
-static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8_t>& head, Fd* pIn,
-                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc)
+// The document as a file Ghostscript can seek in: the named one, or standard input
+// spooled into the private folder. 0, the exit status, or -1 when cancelled.
+static int DocumentFile(const std::vector<uint8_t>& head, Fd* pIn, const JobRequest& req, const PrivateDir& dir,
+                        SignalState* pSignals, std::string* pDocument)
 {
-    std::string document = req.szInput;
+    *pDocument = req.szInput;
+    if (!pDocument->empty())
+        return 0;
+    *pDocument = dir / "document";
+    return SpoolDocument(head, pIn->fd, *pDocument, pSignals);
+}
+
+// Renders a document of a kind Ghostscript reads, or one converted for it first, into the
+// filter. The document is the named file (empty: standard input, spooled first).
+static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8_t>& head, Fd* pIn,
+                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc,
+                         std::string document)
+{
     if (document.empty()) {
-        document = dir / "document";
-        const int nStatus = SpoolDocument(head, pIn->fd, document, pJob->pSignals);
+        const int nStatus = DocumentFile(head, pIn, req, dir, pJob->pSignals, &document);
         if (nStatus < 0)
             return CancelledEarly(pJob->pSignals);
         if (nStatus != 0)
@@ -300,12 +312,18 @@ static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8
     }
     pIn->Close();
     PageSetup page{};
-    const int nStatus = ReadPageSize(jobRc, req.szPaperInf, &page);
+    int nStatus = ReadPageSize(jobRc, req.szPaperInf, &page);
+    if (nStatus != 0)
+        return nStatus;
+    const std::string kindName = KindName(kind);
+    nStatus = ConvertForGhostscript(&kind, &document, page, dir.Path(), pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
     if (nStatus != 0)
         return nStatus;
     if (!StartFilter(&pJob->filter, &pJob->sink, jobRc, req.szPaperInf))
         return kStatusFailed;
-    Say("INFO: Rendering the " + KindName(kind) + " document with Ghostscript (" +
+    Say("INFO: Rendering the " + kindName + " document with Ghostscript (" +
         std::to_string(page.nPageWidth) + "x" + std::to_string(page.nPageHeight) + " pixels at 600 dpi)");
     pJob->bCountPages = true;
     if (!StartGhostscript(&pJob->gs, &pJob->source, kind, document, page, dir.Path())) {
@@ -327,6 +345,40 @@ static int PrintPages(RunningJob* pJob, const std::vector<uint8_t>& head, Fd* pI
     pJob->source.Reset(pIn->fd);
     pIn->fd = -1;
     return RunLoop(pJob) ? FinalStatus(*pJob) : kStatusFailed;
+}
+
+// A gzip-compressed document: unpacked into the private folder, then printed as what it
+// holds.
+static int PrintPacked(RunningJob* pJob, const std::vector<uint8_t>& head, Fd* pIn, const JobRequest& req,
+                       const PrivateDir& dir, const std::string& jobRc)
+{
+    std::string packed;
+    int nStatus = DocumentFile(head, pIn, req, dir, pJob->pSignals, &packed);
+    if (nStatus == 0)
+        nStatus = UnpackDocument(packed, dir / "unpacked", pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
+    if (nStatus != 0)
+        return nStatus;
+    Fd unpacked;
+    nStatus = OpenDocument(dir / "unpacked", &unpacked);
+    std::vector<uint8_t> innerHead;
+    if (nStatus == 0)
+        nStatus = ReadHead(unpacked.fd, &innerHead, pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
+    if (nStatus != 0)
+        return nStatus;
+    const DocKind kind = KindOf(innerHead);
+    if (kind == DocKind::kEmpty)
+        return Refuse("The gzip-compressed document is empty: nothing to print");
+    if (kind == DocKind::kGzip || kind == DocKind::kUnknown)
+        return Refuse("Cannot print the gzip-compressed document: it holds " +
+                      (kind == DocKind::kGzip ? std::string("another gzip-compressed file") : DescribeUnknown(innerHead)) +
+                      "; the queue prints " + kAcceptedKinds);
+    if (kind == DocKind::kPpm)
+        return PrintPages(pJob, innerHead, &unpacked, req, jobRc);
+    return PrintRendered(pJob, kind, innerHead, &unpacked, req, dir, jobRc, dir / "unpacked");
 }
 
 // A whole job once the command line is read: 0 or the exit status.
@@ -356,15 +408,17 @@ static int RunJob(const JobRequest& req, SignalState* pSignals)
     if (kind == DocKind::kEmpty)
         return Refuse("The document is empty: nothing to print");
     if (kind == DocKind::kUnknown)
-        return Refuse("Cannot print a document that begins with \"" +
-                      Printable(std::string_view(reinterpret_cast<const char*>(head.data()), head.size())) +
-                      "\": it is neither PDF, PostScript nor PPM pages (\"P6\")");
+        return Refuse("Cannot print " + DescribeUnknown(head) + " (it begins with \"" +
+                      Printable(std::string_view(reinterpret_cast<const char*>(head.data()), head.size()), 16) +
+                      "\"); the queue prints " + kAcceptedKinds);
 
     RunningJob job;
     job.pSignals = pSignals;
     if (kind == DocKind::kPpm)
         return PrintPages(&job, head, &in, req, jobRc);
-    return PrintRendered(&job, kind, head, &in, req, dir, jobRc);
+    if (kind == DocKind::kGzip)
+        return PrintPacked(&job, head, &in, req, dir, jobRc);
+    return PrintRendered(&job, kind, head, &in, req, dir, jobRc, "");
 }
 
 int main(int argc, char** argv)
