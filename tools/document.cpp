@@ -19,7 +19,9 @@ using namespace std::string_view_literals;
 
 static bool StartsWith(const std::vector<uint8_t>& head, std::string_view prefix)
 {
-    return head.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), head.begin());
+    // Compared as bytes: a char above 0x7F is negative and never equals a uint8_t.
+    return head.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), head.begin(), [](char c, uint8_t b) { return uint8_t(c) == b; });
 }
 
 // A control character that plain text holds: tab, line feed, vertical tab, form feed,
