@@ -238,6 +238,7 @@ TEST_F(QueueFilterTest, PrintsPdfPostScriptAndPpmPages)
 
 TEST_F(QueueFilterTest, ReadsANamedDocumentAndNeverTheAccountingFile)
 {
+    WriteModelTables(modelRoot, kPrinter, "A4:\t0\t0\t0\t0\n", "A4: 595 842\n");   // pages fill the page image
     const std::string oddName = dir / "% odd \"name\" $(id) & ;\n`id` 'x'.doc";
     const std::string accounting = dir / "acct";
     WriteFile(accounting, "");
