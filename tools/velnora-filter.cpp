@@ -1,7 +1,8 @@
 // velnora-filter: the queue's filter, the command a printcap's filter=/if= names. Takes a
-// job as the spooler hands it over (PDF, PostScript or binary PPM pages), renders PDF and
-// PostScript with Ghostscript, and feeds the pages to rastertovelnora, which writes the
-// printer job to standard output.
+// job as the spooler hands it over (PDF, PostScript, EPS, UTF-8 text, PNG, JPEG, binary PPM
+// pages, or one of these compressed with gzip), renders all but PPM with Ghostscript (text
+// and images converted first, see convert), and feeds the pages to rastertovelnora, which
+// writes the printer job to standard output.
 //
 //   velnora-filter --rc RCFILE --pi PAPERINFO [--model-root DIR] [LPRng options] [INPUT]
 //
@@ -32,7 +33,7 @@
 // after a cancellation unless the filter itself failed; 1 the document, the rc file, the
 // temporary folder or rastertovelnora cannot be used, or the filter died of a signal;
 // 2 a job that can never print: a bad command line, a refused -Z option, a document of
-// another kind, an empty document, a Ghostscript failure, or a document in which
+// another kind, an empty or damaged document, a failed conversion, a Ghostscript failure, or a document in which
 // Ghostscript finds no page. Standard error: the filter's messages, Ghostscript's (its
 // standard output too: never the pages), and the wrapper's "INFO: "/"ERROR: " lines.
 //
