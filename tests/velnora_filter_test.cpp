@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "filterjob.h"
 
@@ -67,6 +68,48 @@ std::vector<uint8_t> SolidPixels(int nWidth, int nHeight, uint8_t r, uint8_t g, 
     return SolidImage(nWidth, nHeight, r, g, b).pixels;
 }
 
+// The bytes compressed as gzip does.
+std::string GzipBytes(const std::string& data)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(data.size())) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Where a page's pixels of one kind lie: how many, and the box around them.
+struct InkBox {
+    int nCount = 0;
+    int nLeft = INT32_MAX, nTop = INT32_MAX, nRight = -1, nBottom = -1;   // inclusive
+};
+
+InkBox FindInk(const PwgPage& page, const std::function<bool(const uint8_t*)>& isInk)
+{
+    InkBox box;
+    for (int y = 0; y < int(page.nHeight); ++y)
+        for (int x = 0; x < int(page.nWidth); ++x)
+            if (isInk(&page.pixels[size_t(y) * page.nBytesPerLine + size_t(x) * 3])) {
+                ++box.nCount;
+                box.nLeft = std::min(box.nLeft, x);
+                box.nTop = std::min(box.nTop, y);
+                box.nRight = std::max(box.nRight, x);
+                box.nBottom = std::max(box.nBottom, y);
+            }
+    return box;
+}
+
+bool IsNotWhite(const uint8_t* p) { return p[0] < 200 || p[1] < 200 || p[2] < 200; }
+bool IsDark(const uint8_t* p) { return p[0] < 128 && p[1] < 128 && p[2] < 128; }
+bool IsRed(const uint8_t* p) { return p[0] > 160 && p[1] < 96 && p[2] < 96; }
+bool IsBlue(const uint8_t* p) { return p[0] < 96 && p[1] < 96 && p[2] > 160; }
+
 }  // namespace
 
 class QueueFilterTest : public FilterJobTest {
@@ -107,21 +150,23 @@ protected:
         return result;
     }
 
-    // Runs Ghostscript's PDF writer on a PostScript program.
-    std::vector<uint8_t> MakePdf(const std::string& postScript)
+    // Runs Ghostscript on a PostScript program with the device's arguments; its output.
+    std::vector<uint8_t> MakeWithGs(const std::vector<std::string>& deviceArgs, const std::string& postScript)
     {
         WriteFile(dir / "make.ps", postScript);
-        FilterProcess gs(ProgramInPath("gs"),
-                         {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
-                          "-sOutputFile=" + dir / "made.pdf", dir / "make.ps"},
-                         {}, false);
+        std::vector<std::string> args = {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"};
+        args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
+        args.insert(args.end(), {"-sOutputFile=" + dir / "made", dir / "make.ps"});
+        FilterProcess gs(ProgramInPath("gs"), args, {}, false);
         const FilterResult result = gs.Wait(60s);
         EXPECT_EQ(0, result.nExitStatus) << result.err;
-        const std::string pdf = ReadText(dir / "made.pdf");
+        const std::string made = ReadText(dir / "made");
         RemoveTree(dir / "make.ps");
-        RemoveTree(dir / "made.pdf");
-        return Bytes(pdf);
+        RemoveTree(dir / "made");
+        return Bytes(made);
     }
+
+    std::vector<uint8_t> MakePdf(const std::string& postScript) { return MakeWithGs({"-sDEVICE=pdfwrite"}, postScript); }
 
     RgbImage Picture(uint8_t nSeed) const
     {
@@ -151,6 +196,8 @@ protected:
 
 TEST_F(QueueFilterTest, PrintsPdfPostScriptAndPpmPages)
 {
+    // A model without margins: the pages, of the sheet's shape, fill the page image.
+    WriteModelTables(modelRoot, kPrinter, "A4:\t0\t0\t0\t0\n", "A4: 595 842\n");
     const RgbImage a = Picture(1);
     const RgbImage b = Picture(2);
     const std::vector<uint8_t> red = SolidPixels(kWidth, kHeight, 255, 0, 0);
@@ -191,6 +238,7 @@ TEST_F(QueueFilterTest, PrintsPdfPostScriptAndPpmPages)
 
 TEST_F(QueueFilterTest, ReadsANamedDocumentAndNeverTheAccountingFile)
 {
+    WriteModelTables(modelRoot, kPrinter, "A4:\t0\t0\t0\t0\n", "A4: 595 842\n");   // pages fill the page image
     const std::string oddName = dir / "% odd \"name\" $(id) & ;\n`id` 'x'.doc";
     const std::string accounting = dir / "acct";
     WriteFile(accounting, "");
@@ -224,17 +272,32 @@ TEST_F(QueueFilterTest, ReadsANamedDocumentAndNeverTheAccountingFile)
 
 TEST_F(QueueFilterTest, RefusesDocumentsOfOtherKinds)
 {
+    const std::string accepted = "; the queue prints PDF, PostScript, EPS, UTF-8 text, PNG, JPEG, PPM pages "
+                                 "(\"P6\"), or one of these compressed with gzip\n";
     struct Case {
         const char* pszWhat;
         std::string document;
         std::string message;
     };
     const Case cases[] = {
-        {"GIF", "GIF89a\x01\x02\x03\x04 and more", "ERROR: Cannot print a document that begins with "
-                                                   "\"GIF89a\\x01\\x02\\x03\\x04 and m\": it is neither PDF, "
-                                                   "PostScript nor PPM pages (\"P6\")\n"},
-        {"gray PGM", "P5\n64 96\n255\n", "ERROR: Cannot print a document that begins with \"P5\\x0A64 96\\x0A255\\x0A\""
-                                         ": it is neither PDF, PostScript nor PPM pages (\"P6\")\n"},
+        {"GIF", "GIF89a\x01\x02\x03\x04 and more",
+         "ERROR: Cannot print a GIF image (it begins with \"GIF89a\\x01\\x02\\x03\\x04 and m...\")" + accepted},
+        {"gray PGM", "P5\n64 96\n255\n\x01\x02",
+         "ERROR: Cannot print a PGM image (it begins with \"P5\\x0A64 96\\x0A255\\x0A\\x01\\x02\")" + accepted},
+        {"ZIP", std::string("PK\x03\x04\x14\x00", 6),
+         "ERROR: Cannot print a ZIP archive (or an office document) (it begins with \"PK\\x03\\x04\\x14\\x00\")" +
+             accepted},
+        {"ELF", std::string("\x7F" "ELF\x02\x01\x01\x00", 8),
+         "ERROR: Cannot print an ELF program (it begins with \"\\x7FELF\\x02\\x01\\x01\\x00\")" + accepted},
+        {"UTF-16", std::string("h\0i\0!\0\n\0", 8),
+         "ERROR: Cannot print a UTF-16 text (it begins with \"h\\x00i\\x00!\\x00\\x0A\\x00\")" + accepted},
+        {"Latin-1", "caf\xE9\n",
+         "ERROR: Cannot print a text that is not UTF-8 (an 8-bit encoding such as Latin-1) (it begins with "
+         "\"caf\\xE9\\x0A\")" + accepted},
+        {"binary", std::string("\x00\x01\x02\xFE", 4),
+         "ERROR: Cannot print binary data (it begins with \"\\x00\\x01\\x02\\xFE\")" + accepted},
+        {"gzip of binary", GzipBytes(std::string("\x00\x01", 2)),
+         "ERROR: Cannot print the gzip-compressed document: it holds binary data" + accepted},
         {"empty", "", "ERROR: The document is empty: nothing to print\n"},
     };
     for (const Case& c : cases) {
@@ -263,6 +326,103 @@ TEST_F(QueueFilterTest, GhostscriptFailureRefusesTheJob)
         EXPECT_EQ(2, result.nExitStatus);
         EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
         EXPECT_TRUE(result.out.empty());
+    }
+}
+
+// UTF-8 text with accented letters and a form feed: two pages, the text in the upper left
+// of each, nothing in the printer's margins. A larger page image, so the letters show.
+TEST_F(QueueFilterTest, PrintsUtf8TextInTheUpperLeftOfEachPage)
+{
+    WritePaperInfo("A4: 620 877\n");   // 74.4 x 105.2 points
+    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e, caf\xC3\xA9, \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1\n"
+                             "\tindented\n\fon the second page\n";
+    const FilterResult result = RunQueue({}, Bytes(text));
+    ASSERT_EQ(0, result.nExitStatus) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("INFO: Rendering the text document with Ghostscript")) << result.err;
+    const VnJob job = ReadOutput(result);
+    ASSERT_EQ(2u, job.pages.size());
+    // The printable area: 12 points of 595 at the sides, 18 of 842 at the top and bottom.
+    const int nMarginX = 13;
+    const int nMarginY = 19;
+    for (const PwgPage& page : job.pages) {
+        const InkBox ink = FindInk(page, IsDark);
+        EXPECT_GT(ink.nCount, 50);
+        EXPECT_LT(ink.nRight, 620 / 2) << "the text is in the left half";
+        EXPECT_LT(ink.nBottom, 877 / 4) << "the text is at the top";
+        EXPECT_GE(ink.nLeft, nMarginX);
+        EXPECT_GE(ink.nTop, nMarginY);
+    }
+}
+
+// Images keep their size at their resolution, upright: 40 x 60 pixels at 600 dpi, red
+// above blue, centred in the 64 x 96 page image.
+TEST_F(QueueFilterTest, PrintsPngAndJpegImagesUprightAtTheirSize)
+{
+    const std::string redOverBlue = "1 0 0 setrgbcolor 0 3.6 4.8 3.6 rectfill 0 0 1 setrgbcolor 0 0 4.8 3.6 rectfill "
+                                    "showpage\n";
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> document;
+    };
+    const Case cases[] = {
+        {"PNG", MakeWithGs({"-sDEVICE=png16m", "-r600", "-g40x60"}, redOverBlue)},
+        {"JPEG", MakeWithGs({"-sDEVICE=jpeg", "-r600", "-g40x60", "-dJPEGQ=95"}, redOverBlue)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({}, c.document);
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(1u, job.pages.size());
+        const InkBox red = FindInk(job.pages[0], IsRed);
+        const InkBox blue = FindInk(job.pages[0], IsBlue);
+        const InkBox all = FindInk(job.pages[0], IsNotWhite);
+        EXPECT_NEAR(12, all.nLeft, 1);
+        EXPECT_NEAR(51, all.nRight, 1);
+        EXPECT_NEAR(18, all.nTop, 1);
+        EXPECT_NEAR(77, all.nBottom, 1);
+        EXPECT_NEAR(1200, red.nCount, 80);
+        EXPECT_NEAR(1200, blue.nCount, 80);
+        EXPECT_LT(red.nBottom, blue.nTop + 2) << "red above blue";
+    }
+}
+
+// Pages keep their size when they fit the printable area and shrink into it when they do
+// not. A model with wide margins: 20% of the sheet on each side, so the area of the 64 x
+// 96 page image is 38.4 x 57.6 pixels from (12.8, 19.2).
+TEST_F(QueueFilterTest, PlacesPagesInsideThePrintableArea)
+{
+    WriteModelTables(modelRoot, kPrinter, "A4:\t119\t168\t119\t168\n", "A4: 595 842\n");
+    // A 3 x 3 point EPS logo is 25 x 25 pixels at 600 dpi: not blown up to the page.
+    const std::string eps = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 10 10 13 13\n%%EndComments\n"
+                            "0 setgray 10 10 3 3 rectfill\n";
+    struct Case {
+        const char* pszWhat;
+        std::vector<uint8_t> document;
+        int nLeft, nTop, nRight, nBottom;   // the expected box of ink, inclusive
+    };
+    const Case cases[] = {
+        {"EPS smaller than the area", Bytes(eps), 20, 36, 44, 60},
+        {"PDF larger than the area", MakePdf("%!PS\n<< /PageSize [480 720] >> setpagedevice\n"
+                                             "0 setgray clippath fill showpage\n"),
+         13, 19, 51, 76},
+        {"gzip-compressed PostScript larger than the area", Bytes(GzipBytes("%!PS\n<< /PageSize [48 72] >> "
+                                                                            "setpagedevice\n0 setgray 0 0 48 72 "
+                                                                            "rectfill showpage\n")),
+         13, 19, 51, 76},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const FilterResult result = RunQueue({}, c.document);
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        const VnJob job = ReadOutput(result);
+        ASSERT_EQ(1u, job.pages.size());
+        const InkBox ink = FindInk(job.pages[0], IsNotWhite);
+        EXPECT_NEAR(c.nLeft, ink.nLeft, 1);
+        EXPECT_NEAR(c.nTop, ink.nTop, 1);
+        EXPECT_NEAR(c.nRight, ink.nRight, 1);
+        EXPECT_NEAR(c.nBottom, ink.nBottom, 1);
+        EXPECT_NEAR((c.nRight - c.nLeft + 1) * (c.nBottom - c.nTop + 1), ink.nCount, 60);
     }
 }
 

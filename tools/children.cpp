@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "convert.h"
 #include "queuemessage.h"
 
 extern char** environ;
@@ -371,13 +372,7 @@ bool StartGhostscript(Child* pGs, Fd* pPages, Fd* pMessages, DocKind kind, const
     }
     fcntl(pPages->fd, F_SETFL, O_NONBLOCK);
     fcntl(pMessages->fd, F_SETFL, O_NONBLOCK);
-    // A relative name that began with "-" or "%" would read as an option or a device.
-    const std::string path = document[0] == '/' ? document : "./" + document;
-    std::vector<std::string> argv = {
-        "gs", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dQUIET", "-sDEVICE=ppmraw", "-r600",
-        "-g" + std::to_string(page.nPageWidth) + "x" + std::to_string(page.nPageHeight), "-dFIXEDMEDIA",
-        kind == DocKind::kPdf ? "-dPDFFitPage" : "-dFitPage",
-        "-sOutputFile=/dev/fd/" + std::to_string(kGhostscriptPagesFd), path};
+    std::vector<std::string> argv = GhostscriptArguments(kind, document, page, kGhostscriptPagesFd);
     // Its temporary files go to the job's private folder, which is removed on every exit;
     // it does not need the PIN.
     std::vector<std::string> env = EnvironmentWith({{"TMPDIR", tmpDir}, {"PASSWORD", ""}});
@@ -385,4 +380,13 @@ bool StartGhostscript(Child* pGs, Fd* pPages, Fd* pMessages, DocKind kind, const
     // to the wrapper, which passes them on to its standard error up to a bound: nothing it
     // prints can mix with the job or flood the queue's log.
     return StartChild(pGs, argv, env, {-1, messagesOut.fd, messagesOut.fd, pagesOut.fd});
+}
+
+bool StartConverter(Child* pChild, const std::vector<std::string>& argv, int fdOut, const std::string& tmpDir)
+{
+    // Its temporary files and fontconfig's cache go to the job's private folder; it does
+    // not need the PIN.
+    std::vector<std::string> env =
+        EnvironmentWith({{"TMPDIR", tmpDir}, {"XDG_CACHE_HOME", tmpDir}, {"PASSWORD", ""}});
+    return StartChild(pChild, argv, env, {-1, fdOut, STDERR_FILENO, -1});
 }

@@ -85,9 +85,13 @@ std::string FilterProgramPath();
 // Starts rastertovelnora on the job's rc file; *pSink becomes the writing end of its
 // standard input, non-blocking. false when it cannot start (reported).
 bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std::string& paperInf);
-// Starts Ghostscript on the document (kPdf or kPostScript) at the page size, 600 dpi,
-// its temporary files in tmpDir, its address space bounded by pGs->nMemoryLimit; *pPages
-// becomes the reading end of its PPM pages, *pMessages of its standard output and
-// standard error, both non-blocking. false when it cannot start (reported).
+// Starts a program that converts the document (paps, img2pdf), its standard output to
+// fdOut, its temporary files in tmpDir. false when it cannot start or run (reported).
+bool StartConverter(Child* pChild, const std::vector<std::string>& argv, int fdOut, const std::string& tmpDir);
+// Starts Ghostscript on the document (kPdf, kPostScript or kEps) at the page size, 600 dpi,
+// placed in the printable area, its temporary files in tmpDir, its address space bounded
+// by pGs->nMemoryLimit; *pPages becomes the reading end of its PPM pages, *pMessages of
+// its standard output and standard error, both non-blocking. false when it cannot start
+// (reported).
 bool StartGhostscript(Child* pGs, Fd* pPages, Fd* pMessages, DocKind kind, const std::string& document,
                       const PageSetup& page, const std::string& tmpDir);

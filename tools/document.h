@@ -14,19 +14,25 @@
 struct SignalState;
 
 constexpr size_t kPumpSize = 256 * 1024;   // bytes moved at a time
+constexpr size_t kSniffSize = 4096;        // leading bytes read to tell the kind
 
-enum class DocKind { kEmpty, kUnknown, kPdf, kPostScript, kPpm };
+enum class DocKind { kEmpty, kUnknown, kPdf, kPostScript, kEps, kPpm, kGzip, kText, kPng, kJpeg };
 
 // The kind of a document that begins with the bytes of head (its first bytes, all of it
 // when it is shorter).
 DocKind KindOf(const std::vector<uint8_t>& head);
-// "PDF" or "PostScript", for messages.
+// "PDF", "PostScript", "EPS", "text", "PNG", "JPEG", "gzip", for messages.
 std::string KindName(DocKind kind);
+// What a document of kind kUnknown is, for the refusal: "a ZIP archive", "an ELF program",
+// "a UTF-16 text", "binary data", ...
+std::string DescribeUnknown(const std::vector<uint8_t>& head);
+// The kinds the queue prints, for the refusal.
+extern const char* const kAcceptedKinds;
 
 // Opens the named document, or standard input for an empty name, as *pIn (closed on
 // exec). 0, or kStatusFailed (reported).
 int OpenDocument(const std::string& input, Fd* pIn);
-// Reads the leading bytes that tell the kind, without losing any: they are kept in
+// Reads the leading bytes that tell the kind (up to kSniffSize), without losing any: they are kept in
 // *pHead to be passed on before the rest. 0, kStatusFailed (reported), or -1 when
 // cancelled.
 int ReadHead(int fd, std::vector<uint8_t>* pHead, SignalState* pSignals);

@@ -1,7 +1,8 @@
 // velnora-filter: the queue's filter, the command a printcap's filter=/if= names. Takes a
-// job as the spooler hands it over (PDF, PostScript or binary PPM pages), renders PDF and
-// PostScript with Ghostscript, and feeds the pages to rastertovelnora, which writes the
-// printer job to standard output.
+// job as the spooler hands it over (PDF, PostScript, EPS, UTF-8 text, PNG, JPEG, binary PPM
+// pages, or one of these compressed with gzip), renders all but PPM with Ghostscript (text
+// and images converted first, see convert), and feeds the pages to rastertovelnora, which
+// writes the printer job to standard output.
 //
 //   velnora-filter --rc RCFILE --pi PAPERINFO [--model-root DIR] [--gs-memory MIB]
 //                  [--gs-page-timeout SECONDS] [LPRng options] [INPUT]
@@ -36,15 +37,15 @@
 // Exit status: rastertovelnora's (0 printed; 1, 5, 6, 7, 13, 14 as it documents; for PDF
 // and PostScript the settings and paper are checked the same way before rendering); 0 also
 // after a cancellation unless the filter itself failed; 1 the document, the rc file or the
-// temporary folder cannot be used, a program cannot be run (Ghostscript or
+// temporary folder cannot be used, a program cannot be run (Ghostscript, a converter or
 // rastertovelnora missing or not executable: a fault of the installation, "ERROR: Cannot
 // run PROGRAM: REASON"; the spooler retries later), or the filter died of a signal; 2 a
 // job that can never print: a bad command line, a refused -Z option, a document of
-// another kind, an empty document, a Ghostscript failure (also out of memory under
-// --gs-memory, or no page within --gs-page-timeout), or a document in which Ghostscript
-// finds no page. Standard error: the filter's messages, Ghostscript's (its standard
-// output too: never the pages) up to 64 KiB of whole lines, then one line telling how
-// much was left out, and the wrapper's "INFO: "/"ERROR: " lines.
+// another kind, an empty or damaged document, a failed conversion, a Ghostscript failure
+// (also out of memory under --gs-memory, or no page within --gs-page-timeout), or a
+// document in which Ghostscript finds no page. Standard error: the filter's messages,
+// Ghostscript's (its standard output too: never the pages) up to 64 KiB of whole lines,
+// then one line telling how much was left out, and the wrapper's "INFO: "/"ERROR: " lines.
 //
 // Signals: SIGTERM, SIGINT, SIGHUP and SIGQUIT cancel the job: Ghostscript is stopped,
 // rastertovelnora gets SIGTERM (its own cancellation closes a job already begun), the
@@ -74,6 +75,7 @@
 
 #include "arrange.h"
 #include "children.h"
+#include "convert.h"
 #include "descriptor.h"
 #include "document.h"
 #include "jobrecords.h"
@@ -515,22 +517,39 @@ static int CancelledEarly(const SignalState* pSignals)
     return kStatusPrinted;
 }
 
-// Renders a PDF or PostScript document into the filter. The document comes from the
-// named file, or is spooled from standard input first.
-static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8_t>& head, Fd* pIn,
-                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc, const PageSetup& page)
+// The document as a file Ghostscript can seek in: the named one, or standard input
+// spooled into the private folder. 0, the exit status, or -1 when cancelled.
+static int DocumentFile(const std::vector<uint8_t>& head, Fd* pIn, const JobRequest& req, const PrivateDir& dir,
+                        SignalState* pSignals, std::string* pDocument)
 {
-    std::string document = req.szInput;
+    *pDocument = req.szInput;
+    if (!pDocument->empty())
+        return 0;
+    *pDocument = dir / "document";
+    return SpoolDocument(head, pIn->fd, *pDocument, pSignals);
+}
+
+// Renders a document of a kind Ghostscript reads, or one converted for it first, into the
+// filter. The document is the named file (empty: standard input, spooled first).
+static int PrintRendered(RunningJob* pJob, DocKind kind, const std::vector<uint8_t>& head, Fd* pIn,
+                         const JobRequest& req, const PrivateDir& dir, const std::string& jobRc,
+                         const PageSetup& page, std::string document)
+{
     if (document.empty()) {
-        document = dir / "document";
-        const int nStatus = SpoolDocument(head, pIn->fd, document, pJob->pSignals);
+        const int nStatus = DocumentFile(head, pIn, req, dir, pJob->pSignals, &document);
         if (nStatus < 0)
             return CancelledEarly(pJob->pSignals);
         if (nStatus != 0)
             return nStatus;
     }
     pIn->Close();
-    Say("INFO: Rendering the " + KindName(kind) + " document with Ghostscript (" +
+    const std::string kindName = KindName(kind);
+    const int nStatus = ConvertForGhostscript(&kind, &document, page, dir.Path(), pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
+    if (nStatus != 0)
+        return nStatus;
+    Say("INFO: Rendering the " + kindName + " document with Ghostscript (" +
         std::to_string(page.nPageWidth) + "x" + std::to_string(page.nPageHeight) + " pixels at 600 dpi)");
     pJob->bCountPages = true;
     pJob->nGsMemoryMiB = req.nGsMemoryMiB;
@@ -603,6 +622,40 @@ static int AppendJobRc(const std::string& jobRc, const std::vector<std::string>&
     return 0;
 }
 
+// A gzip-compressed document: unpacked into the private folder, then printed as what it
+// holds.
+static int PrintPacked(RunningJob* pJob, const std::vector<uint8_t>& head, Fd* pIn, const JobRequest& req,
+                       const PrivateDir& dir, const std::string& jobRc, const PageSetup& page)
+{
+    std::string packed;
+    int nStatus = DocumentFile(head, pIn, req, dir, pJob->pSignals, &packed);
+    if (nStatus == 0)
+        nStatus = UnpackDocument(packed, dir / "unpacked", pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
+    if (nStatus != 0)
+        return nStatus;
+    Fd unpacked;
+    nStatus = OpenDocument(dir / "unpacked", &unpacked);
+    std::vector<uint8_t> innerHead;
+    if (nStatus == 0)
+        nStatus = ReadHead(unpacked.fd, &innerHead, pJob->pSignals);
+    if (nStatus < 0)
+        return CancelledEarly(pJob->pSignals);
+    if (nStatus != 0)
+        return nStatus;
+    const DocKind kind = KindOf(innerHead);
+    if (kind == DocKind::kEmpty)
+        return Refuse("The gzip-compressed document is empty: nothing to print");
+    if (kind == DocKind::kGzip || kind == DocKind::kUnknown)
+        return Refuse("Cannot print the gzip-compressed document: it holds " +
+                      (kind == DocKind::kGzip ? std::string("another gzip-compressed file") : DescribeUnknown(innerHead)) +
+                      "; the queue prints " + kAcceptedKinds);
+    if (kind == DocKind::kPpm)
+        return PrintPages(pJob, innerHead, &unpacked, req, dir, jobRc);
+    return PrintRendered(pJob, kind, innerHead, &unpacked, req, dir, jobRc, page, dir / "unpacked");
+}
+
 // A whole job once the command line is read: 0 or the exit status.
 static int RunJob(const JobRequest& req, SignalState* pSignals)
 {
@@ -630,9 +683,9 @@ static int RunJob(const JobRequest& req, SignalState* pSignals)
     if (kind == DocKind::kEmpty)
         return Refuse("The document is empty: nothing to print");
     if (kind == DocKind::kUnknown)
-        return Refuse("Cannot print a document that begins with \"" +
-                      Printable(std::string_view(reinterpret_cast<const char*>(head.data()), head.size())) +
-                      "\": it is neither PDF, PostScript nor PPM pages (\"P6\")");
+        return Refuse("Cannot print " + DescribeUnknown(head) + " (it begins with \"" +
+                      Printable(std::string_view(reinterpret_cast<const char*>(head.data()), head.size()), 16) +
+                      "\"); the queue prints " + kAcceptedKinds);
 
     PageSetup page{};
     CopySettings copies;
@@ -650,7 +703,9 @@ static int RunJob(const JobRequest& req, SignalState* pSignals)
     job.nPassesLeft = plan.nPasses - 1;
     if (kind == DocKind::kPpm)
         return PrintPages(&job, head, &in, req, dir, jobRc);
-    return PrintRendered(&job, kind, head, &in, req, dir, jobRc, page);
+    if (kind == DocKind::kGzip)
+        return PrintPacked(&job, head, &in, req, dir, jobRc, page);
+    return PrintRendered(&job, kind, head, &in, req, dir, jobRc, page, "");
 }
 
 int main(int argc, char** argv)
