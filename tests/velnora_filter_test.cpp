@@ -990,3 +990,105 @@ TEST_F(QueueFilterTest, ChildrenEndWithAKilledWrapper)
     const FilterResult result = queue.Wait(20s);
     EXPECT_EQ(SIGKILL, result.nSignal);
 }
+
+// ---------------------------------------------------------------------------------------
+// Copies and page ranges, as the sheets come out
+
+// In duplex every second page is a back side, turned for the long edge; collated copies
+// each begin on a new sheet (a white back side after an odd copy, which blank skipping
+// never drops), uncollated duplex copies repeat whole sheets, simplex uncollated copies
+// are the filter's own repetition, and page ranges hold for each copy. The document comes
+// through a pipe, as LPRng gives it, so collated copies of PPM pages are read again from
+// a spooled copy.
+TEST_F(QueueFilterTest, CopiesAndPageRangesComeOutOnTheRightSheets)
+{
+    const RgbImage a = Picture(1), b = Picture(2), c = Picture(3);
+    const RgbImage white = SolidImage(kWidth, kHeight, 255, 255, 255);
+    const std::vector<uint8_t> pa = a.pixels, pb = b.pixels, pc = c.pixels, pw = white.pixels;
+    const std::vector<uint8_t> tb = Turned(b).pixels;
+    const std::vector<uint8_t> abc = Concat({PpmPage(a), PpmPage(b), PpmPage(c)});
+    struct Case {
+        const char* pszWhat;
+        std::string options;
+        std::vector<uint8_t> document;
+        std::vector<std::vector<uint8_t>> pages;
+    };
+    const Case cases[] = {
+        {"collated", "copies=2,collate=on", abc, {pa, pb, pc, pa, pb, pc}},
+        {"collated duplex, odd", "copies=2,collate=on,duplex=long", abc, {pa, tb, pc, pw, pa, tb, pc}},
+        {"collated duplex, the white back side survives", "copies=2,collate=on,duplex=long,skipblank=on",
+         Concat({PpmPage(a), PpmPage(white)}), {pa, pw, pa}},
+        {"uncollated duplex repeats sheets", "copies=2,duplex=long", abc, {pa, tb, pa, tb, pc, pw, pc}},
+        {"simplex uncollated", "copies=2", abc, {pa, pa, pb, pb, pc, pc}},
+        {"page ranges", "pages=1,3", abc, {pa, pc}},
+        {"a range beyond the document", "pages=2-9", abc, {pb, pc}},
+        {"ranges in each collated copy", "pages=2-3,copies=2,collate=on", abc, {pb, pc, pb, pc}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.pszWhat);
+        const FilterResult result = RunQueue({"-Z" + k.options}, k.document);
+        ASSERT_EQ(0, result.nExitStatus) << result.err;
+        EXPECT_EQ("INFO: The printer is ready to print.\n", result.err);
+        ExpectPages(ReadOutput(result), k.pages);
+    }
+
+    // A rendered document is rendered once per collated copy.
+    WriteModelTables(modelRoot, kPrinter, "A4:\t0\t0\t0\t0\n", "A4: 595 842\n");
+    const FilterResult rendered = RunQueue({"-Zcopies=2,collate=on"}, MakePdf(kTwoPagesPs));
+    ASSERT_EQ(0, rendered.nExitStatus) << rendered.err;
+    const std::vector<uint8_t> red = SolidPixels(kWidth, kHeight, 255, 0, 0);
+    const std::vector<uint8_t> blue = SolidPixels(kWidth, kHeight, 0, 0, 255);
+    ExpectPages(ReadOutput(rendered), {red, blue, red, blue});
+
+    const FilterResult malformed = RunQueue({"-Zpages=3-1"}, abc);
+    EXPECT_EQ(2, malformed.nExitStatus);
+    EXPECT_EQ("ERROR: Invalid value \"3-1\" for pages; valid values: pages and ranges from 1, such as 1-3,7,10-\n",
+              malformed.err);
+}
+
+// --help answers: the usage with every option and every -Z key, status 0. The keys are
+// the ones an unknown key's refusal lists.
+TEST_F(QueueFilterTest, HelpNamesEveryOptionAndJobKey)
+{
+    const FilterResult help = RunQueue({"--help"}, {});
+    EXPECT_EQ(0, help.nExitStatus);
+    EXPECT_EQ("", help.err);
+    const std::string text = Text(help.out);
+    EXPECT_EQ(0u, text.find("Usage: velnora-filter --rc RCFILE --pi PAPERINFO"));
+    for (const char* pszOption : {"--rc", "--pi", "--model-root", "--gs-memory", "--gs-page-timeout", "--help"})
+        EXPECT_NE(std::string::npos, text.find(pszOption)) << pszOption;
+
+    const FilterResult refused = RunQueue({"-Zfrobnicate=1"}, PpmPage(Picture(1)));
+    const std::string kList = "valid options: ";
+    const size_t nList = refused.err.find(kList);
+    ASSERT_NE(std::string::npos, nList) << refused.err;
+    std::string keys = refused.err.substr(nList + kList.size());
+    keys.pop_back();   // the line feed
+    size_t nKeys = 0;
+    for (size_t nStart = 0; nStart < keys.size(); ++nKeys) {
+        const size_t nEnd = std::min(keys.find(", ", nStart), keys.size());
+        const std::string key = keys.substr(nStart, nEnd - nStart);
+        EXPECT_NE(std::string::npos, text.find("      " + key + " ")) << key;
+        nStart = nEnd + 2;
+    }
+    EXPECT_GE(nKeys, 10u);
+    // Words of the parameter table appear as the values of their keys.
+    EXPECT_NE(std::string::npos, text.find("Plain, Thin, Thick")) << text;
+}
+
+// Model tables that cannot be read: the filter's message, then a line that says where
+// they were looked for and which option names their folder.
+TEST_F(QueueFilterTest, MissingModelTablesSayHowToNameTheirFolder)
+{
+    FilterProcess queue(QueueFilterPath(), {"--rc", rcPath, "--pi", paperInfPath, "--model-root", dir / "nowhere"},
+                        QueueEnv(), true);
+    queue.Write(PpmPage(Picture(1)));
+    const FilterResult result = queue.Wait(30s);
+    EXPECT_EQ(1, result.nExitStatus);
+    EXPECT_EQ("Error: " + dir / "nowhere" + "/TestModel/bin/inf/ImagingArea :cannot open file !!\n"
+              "INFO: The model's tables are read from " + dir / "nowhere" +
+              "/TestModel/bin/inf; --model-root DIR on the filter line (or VELNORA_ROOT) names the folder "
+              "that holds TestModel/bin/inf\n",
+              result.err);
+    EXPECT_TRUE(result.out.empty());
+}

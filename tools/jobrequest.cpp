@@ -383,8 +383,73 @@ static int PickDocument(const LprngArguments& args, JobRequest* pReq)
     return 0;
 }
 
+// The values a job option takes, as --help lists them.
+static std::string OptionValues(const JobOption& option)
+{
+    switch (option.kind) {
+    case OptionKind::kPin:
+        return "four digits: secure print, the job waits at the printer for this PIN";
+    case OptionKind::kCopies:
+        return "1 to " + std::to_string(kMaxCopies);
+    case OptionKind::kPages:
+        return "pages and ranges from 1, such as 1-3,7,10-";
+    case OptionKind::kChoice:
+        break;
+    }
+    const ParamEntry& row = tblVnParams[option.nRow];
+    std::string values = ChoiceValues(option);
+    if (!option.aliases.empty()) {
+        values += " (" + std::string(row.pszName) + ":";
+        for (const WordAlias& alias : option.aliases)
+            values += std::string(" ") + alias.pszWord;
+        values += ")";
+    } else {
+        values += " (" + std::string(row.pszName) + ")";
+    }
+    return values;
+}
+
+std::string UsageText()
+{
+    std::string text =
+        "Usage: velnora-filter --rc RCFILE --pi PAPERINFO [--model-root DIR] [--gs-memory MIB]\n"
+        "                      [--gs-page-timeout SECONDS] [LPRng options] [INPUT]\n"
+        "\n"
+        "Prints a document (PDF, PostScript, EPS, UTF-8 text, PNG, JPEG, PPM pages, or one of\n"
+        "these compressed with gzip) on a Velnora printer: the printer job goes to standard\n"
+        "output. LPRng starts it as a queue's filter; see velnora-filter(1).\n"
+        "\n"
+        "  --rc RCFILE              the queue's settings (rastertovelnora's -rc)\n"
+        "  --pi PAPERINFO           the paper-information file (rastertovelnora's -pi)\n"
+        "  --model-root DIR         the folder of the model tables (DIR/<Model>/bin/inf/...);\n"
+        "                           VELNORA_ROOT or /opt/velnora when not given\n"
+        "  --gs-memory MIB          Ghostscript's memory (default " +
+        std::to_string(kDefaultGsMemoryMiB) +
+        ", 0: no limit)\n"
+        "  --gs-page-timeout SECS   stop Ghostscript after this long without a page (default " +
+        std::to_string(kDefaultGsPageSeconds) +
+        ", 0: never)\n"
+        "  --help                   this text\n"
+        "  -nUSER                   the job's owner\n"
+        "  -JTITLE                  the job's name (else -NFILENAME)\n"
+        "  -ZKEY=VALUE,...          job options (keys and values in any case):\n";
+    for (const JobOption& option : tblJobOptions) {
+        std::string name = option.pszName;
+        name.resize(std::max<size_t>(name.size() + 1, 12), ' ');
+        text += "      " + name + OptionValues(option) + "\n";
+    }
+    text += "  INPUT                    the document; standard input when missing or \"-\"\n";
+    return text;
+}
+
 int ReadLprngCommandLine(int argc, char** argv, JobRequest* pReq)
 {
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        if (std::string_view(argv[i]) == "--help") {
+            const std::string usage = UsageText();
+            return WriteAll(STDOUT_FILENO, usage.data(), usage.size()) ? kShowedUsage : kStatusFailed;
+        }
+    }
     LprngArguments args;
     int nStatus = ReadArguments(argc, argv, &args, pReq);
     if (nStatus != 0)

@@ -36,6 +36,11 @@ struct JobRequest {
 // option applied. 0, or kStatusRefused for a bad command line or a refused option
 // (reported).
 int ReadLprngCommandLine(int argc, char** argv, JobRequest* pReq);
+// ReadLprngCommandLine's answer to --help: the usage went to standard output, and the
+// program ends with status 0.
+constexpr int kShowedUsage = -1;
+// The usage: every option, and every -Z key with its values from the parameter table.
+std::string UsageText();
 
 // Applies one "key=value" job option (keys and values matched without regard to case,
 // blanks around them dropped). 0, or kStatusRefused (reported).

@@ -494,6 +494,11 @@ static int ReadJobSettings(const std::string& jobRc, const JobRequest& req, Page
     std::string paperInfCopy = req.szPaperInf;
     js.pszPaperInf = paperInfCopy.data();
     nStatus = ConvertRc2Pjp(&g_rcInfo, &js);
+    const std::string table = ModelTablePath(g_rcInfo.szPrinterName, "ImagingArea");
+    if (nStatus == 1 && access(table.c_str(), R_OK) != 0)
+        Say("INFO: The model's tables are read from " + table.substr(0, table.rfind('/')) +
+            "; --model-root DIR on the filter line (or VELNORA_ROOT) names the folder that holds " +
+            g_rcInfo.szPrinterName + "/bin/inf");
     if (nStatus != 0)
         return nStatus;
     *pPage = js.page;
@@ -716,6 +721,8 @@ int main(int argc, char** argv)
         return Fail("Cannot watch for signals: " + std::string(strerror(errno)));
     JobRequest req;
     int nStatus = ReadLprngCommandLine(argc, argv, &req);
+    if (nStatus == kShowedUsage)
+        return kStatusPrinted;
     if (nStatus != 0)
         return nStatus;
     SetJobEnvironment(req);
