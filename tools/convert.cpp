@@ -111,8 +111,13 @@ struct GzCloser {
     void operator()(gzFile fp) const { gzclose(fp); }
 };
 
+// A compressed document unpacks into the job's temporary folder up to this size: far
+// beyond any real document, and short of what a crafted stream of zeros would fill.
+constexpr uint64_t kMaxUnpackedBytes = uint64_t(4) << 30;
+
 int UnpackDocument(const std::string& packed, const std::string& unpacked, SignalState* pSignals)
 {
+    uint64_t nUnpacked = 0;
     std::unique_ptr<gzFile_s, GzCloser> in(gzopen(packed.c_str(), "rb"));
     if (!in)
         return Fail("Cannot read the document: " + std::string(strerror(errno)));
@@ -133,6 +138,10 @@ int UnpackDocument(const std::string& packed, const std::string& unpacked, Signa
         }
         if (n == 0)
             return 0;
+        nUnpacked += uint64_t(n);
+        if (nUnpacked > kMaxUnpackedBytes)
+            return Refuse("The gzip-compressed document unpacks to more than " +
+                          std::to_string(kMaxUnpackedBytes >> 30) + " GiB: not a document to print");
         if (!WriteAll(out.fd, buf.data(), size_t(n)))
             return Fail("Cannot unpack the document: " + std::string(strerror(errno)));
     }
