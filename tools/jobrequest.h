@@ -30,6 +30,7 @@ struct JobRequest {
     std::string szPin;                  // a secure job's four-digit PIN: PASSWORD
     std::vector<std::string> rcLines;   // "Key=Word" lines appended to the job's rc file
     std::string szPageRanges;           // the pages to print, "1-3,7"; empty: all
+    std::string szFilterProgram;        // rastertovelnora's path; empty: beside this program
 };
 
 // The LPRng front end: fills *pReq from the printcap's and LPRng's arguments, every -Z
