@@ -207,6 +207,7 @@ TEST_F(CupsFilterTest, CancelClosesTheJobAndLeavesNoProcess)
     const std::vector<uint8_t> page = PpmPage(a);
     filter.Write(Concat({page, std::vector<uint8_t>(page.begin(), page.begin() + 100)}));
     ASSERT_TRUE(filter.WaitForMessage("PAGE: 1 1", 60s));
+    ASSERT_TRUE(filter.WaitForOutput(1, 60s));   // the job has begun for the printer
     filter.Signal(SIGTERM);   // the pid alone, as a non-root cupsd cancels
     const FilterResult result = filter.WaitKeepingInput(60s);
     ExpectNothingLeft(result.nPid);
