@@ -5,7 +5,7 @@
 # machine lacks).
 set -euo pipefail
 . "$(dirname "$0")/need.sh"
-need cmake g++ make zlib1g-dev libgtest-dev ghostscript paps img2pdf fonts-dejavu-core libpng-dev man-db groff-base lprng clang libclang-rt-14-dev
+need cmake g++ make zlib1g-dev libcups2-dev libgtest-dev ghostscript paps img2pdf fonts-dejavu-core libpng-dev man-db groff-base lprng clang libclang-rt-14-dev
 
 build "$root/build"
 (cd "$root/build" && ctest -j 2 --output-on-failure)
