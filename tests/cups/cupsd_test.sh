@@ -62,6 +62,28 @@ systemServerBin=$(cups-config --serverbin 2> /dev/null || echo /usr/lib/cups)
 [ -x "$systemServerBin/daemon/cups-exec" ] || skip "$systemServerBin/daemon/cups-exec is missing (cups-daemon)"
 [ -x "$systemServerBin/filter/pdftopdf" ] || skip "$systemServerBin/filter/pdftopdf is missing (cups-filters)"
 
+# The job's programs still alive, as "PID NAME" lines: those whose environment names a
+# PPD of the test's folder (cupsd sets PPD for its filters; their children inherit it),
+# so that programs of other tests on the machine do not count.
+JobProcesses() {
+    local dir comm state
+    for dir in /proc/[0-9]*; do
+        comm=$(cat "$dir/comm" 2> /dev/null) || continue
+        case $comm in velnora-cups | velnora-filter | rastertovelnora | gs | pdftopdf) ;; *) continue ;; esac
+        read -r _ _ state _ 2> /dev/null < "$dir/stat" || continue
+        [ "$state" != Z ] || continue
+        grep -q -z "^PPD=$work/" "$dir/environ" 2> /dev/null || continue
+        echo "${dir#/proc/} $comm"
+    done
+}
+NoJobProcesses() { [ -z "$(JobProcesses)" ]; }
+KillJobProcesses() {
+    local pid _
+    while read -r pid _; do
+        [ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null || true
+    done < <(JobProcesses)
+}
+
 cupsdPid=
 work=
 StopDaemon() {
@@ -78,7 +100,7 @@ StopDaemon() {
 CleanUp() {
     StopDaemon
     # A job's programs that outlived a failed check would keep files open in the folder.
-    [ -z "$work" ] || KillJobProcesses
+    [ -z "$work" ] || KillJobProcesses || true
     [ -z "$work" ] || rm -rf "$work"
 }
 trap CleanUp EXIT
@@ -126,28 +148,6 @@ for doc in four-pages slow; do
     gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/$doc.pdf" "$work/$doc.ps"
 done
 chmod 0644 "$work"/*.pdf
-
-# The job's programs still alive, as "PID NAME" lines: those whose environment names a
-# PPD of the test's folder (cupsd sets PPD for its filters; their children inherit it),
-# so that programs of other tests on the machine do not count.
-JobProcesses() {
-    local dir comm state
-    for dir in /proc/[0-9]*; do
-        comm=$(cat "$dir/comm" 2> /dev/null) || continue
-        case $comm in velnora-cups | velnora-filter | rastertovelnora | gs | pdftopdf) ;; *) continue ;; esac
-        read -r _ _ state _ 2> /dev/null < "$dir/stat" || continue
-        [ "$state" != Z ] || continue
-        tr '\0' '\n' < "$dir/environ" 2> /dev/null | grep -q "^PPD=$work/" || continue
-        echo "${dir#/proc/} $comm"
-    done
-}
-NoJobProcesses() { [ -z "$(JobProcesses)" ]; }
-KillJobProcesses() {
-    local pid _
-    while read -r pid _; do
-        [ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null || true
-    done < <(JobProcesses)
-}
 
 # Waits up to $1 seconds for the command to succeed.
 WaitFor() {
