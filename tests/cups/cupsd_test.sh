@@ -26,7 +26,9 @@
 #     `FileDevice Yes` for the file: device; cupsd.conf listens on 127.0.0.1 only.
 #   - ServerBin holds `daemon`, a link to the system's folder (cupsd starts each filter
 #     through daemon/cups-exec), and `filter`, with links to the system's filters
-#     (pdftopdf runs before ours) and one to the installed velnora-cups.
+#     (pdftopdf runs before ours) and one to the installed velnora-cups. A root cupsd
+#     checks the file a link leads to, but the folder of the link, not the file's own:
+#     the test checks the installed filter's folder itself.
 #   - The queue is written into printers.conf (0600) before cupsd starts, its PPD copied
 #     to ServerRoot/ppd: there is no lpadmin beside LPRng (Debian's cups-client conflicts
 #     with lprng).
@@ -120,6 +122,8 @@ filter=$prefix/lib/cups/filter/velnora-cups
 ppd=$prefix/share/ppd/velnora/$kModel.ppd
 [ -x "$filter" ] || skip "the installation has no lib/cups/filter/velnora-cups"
 [ -f "$ppd" ] || skip "the installation has no share/ppd/velnora/$kModel.ppd"
+grep -q '^\*InputSlot Tray1[/:]' "$ppd" && grep -q '^\*InputSlot Tray2[/:]' "$ppd" ||
+    { say "FAILED: $ppd lacks the input slots Tray1 and Tray2"; exit 1; }
 [ -x "$prefix/bin/velnora-decode" ] || { say "FAILED: the installation lacks bin/velnora-decode"; exit 1; }
 grep -q -E '^\*cupsFilter2: *"[^"]* velnora-cups"' "$ppd" ||
     { say "FAILED: $ppd has no *cupsFilter2 line naming velnora-cups"; exit 1; }
@@ -172,6 +176,7 @@ Fail() {
     exit 1
 }
 
+jobId=
 # Writes an ipptool test file $1 for Print-Job of the document $2 with the user $3, the
 # job name $4 and the job attributes on standard input, one `ATTR type name value` a line.
 WritePrintJob() {
@@ -212,11 +217,11 @@ JobState() {
         awk -F' = ' '/job-state \(enum\)/ { s = $2 } /job-state-reasons/ { r = $2 } END { if (s != "") print s, r }'
 }
 HasEnded() { [[ $(JobState "$1") =~ ^(completed|canceled|aborted) ]]; }
-IsPrinting() { [[ $(JobState "$1") == processing* ]] && [ -s "$run/device" ]; }
+IsPrinting() { [[ $(JobState "$1") == "processing "* ]] && [ -s "$run/device" ]; }
 
-# What is left in the folder cupsd gives its filters as TMPDIR, other than cupsd's own
-# files (its local socket and certificates).
-LeftInTempDir() { ls -A "$run/spool/tmp" | grep -v -E '^(cups-|\.|[0-9a-f]+$)' || true; }
+# What is left in the folder cupsd gives its filters as TMPDIR (cupsd keeps nothing of
+# its own there with this configuration).
+LeftInTempDir() { ls -A "$run/spool/tmp"; }
 
 # Decodes the device file; fails when it is not a well-formed job.
 Decode() {
@@ -237,14 +242,23 @@ ExpectNoPjl() {
     done
 }
 
-# Prints the job of the test file $1 and waits for it to complete.
+# Prints the job ($1 says what it is) of the test file $2 and waits for it to complete;
+# its id is left in jobId.
 PrintAndWait() {
-    local what=$1 id state
-    id=$(Submit "$2") || Fail "$what: Print-Job was refused"
-    WaitFor 120 HasEnded "$id" || Fail "$what: the job did not end within 120 s ($(JobState "$id"))"
-    state=$(JobState "$id")
+    local what=$1 state
+    jobId=$(Submit "$2") || Fail "$what: Print-Job was refused"
+    WaitFor 120 HasEnded "$jobId" || Fail "$what: the job did not end within 120 s ($(JobState "$jobId"))"
+    state=$(JobState "$jobId")
     [[ $state == completed* ]] || Fail "$what: the job ended as $state"
 }
+
+# The job's page count in cupsd's page log: the sum of the filter's "PAGE: n copies"
+# lines, which cupsd writes as one "total" line when the job ends.
+PagesLogged() {
+    awk -v id="$1" '$3 == id { for (i = 4; i < NF; i++) if ($i == "total") { print $(i + 1); exit } }' \
+        "$run/log/page_log" 2> /dev/null
+}
+HasPagesLogged() { [ -n "$(PagesLogged "$1")" ]; }
 
 # Starts cupsd as the user $1 (root or another) for the run in $run on a free loopback
 # port; false when it cannot listen there.
@@ -291,7 +305,9 @@ RunAs() {
         ln -s "$program" "$run/serverbin/filter/"
     done
     ln -s "$filter" "$run/serverbin/filter/velnora-cups"
-    cp "$ppd" "$run/etc/ppd/$kQueue.ppd"
+    # The queue's default paper source is Tray1, as `lpadmin -o InputSlot-default=Tray1`
+    # would set it: CUPS never passes a default, the filter must read it from the PPD.
+    sed 's/^\*DefaultInputSlot:.*/*DefaultInputSlot: Tray1/' "$ppd" > "$run/etc/ppd/$kQueue.ppd"
     cat > "$run/etc/cups-files.conf" << EOF
 ServerRoot $run/etc
 ServerBin $run/serverbin
@@ -387,7 +403,7 @@ EOF
     Decode "the secure job"
     ExpectPjl "the secure job" "@PJL SET USERNAME=\"$kJobUser\"" "@PJL SET JOBNAME=\"$kJobName\"" \
         "@PJL JOB NAME=\"$kJobName\"" "@PJL SET HOLD=STORE" "@PJL SET HOLDKEY=$kPin" \
-        "@PJL SET RENDERMODE=GRAYSCALE" "@PJL SET DUPLEX=ON"
+        "@PJL SET RENDERMODE=GRAYSCALE" "@PJL SET DUPLEX=ON" "@PJL SET SOURCETRAY=TRAY1"
     nPages=$(grep -c -E '^page [0-9]+:' <<< "$decoded" || true)
     nGray=$(grep -c -E 'ColorSpace +18 \(sGray\)' <<< "$decoded" || true)
     [ "$nPages" = 8 ] && [ "$nGray" = 8 ] || {
@@ -400,6 +416,8 @@ EOF
     order=$(cd "$run/pages" && ls | sort -V | xargs md5sum | awk '{ if (!($1 in n)) n[$1] = ++k; printf "%s ", n[$1] }')
     [ "$order" = "1 2 3 4 1 2 3 4 " ] || Fail "the secure job's pages are not collated copies: $order"
     grep -q -x -F "PJL trailer: EOJ NAME=\"$kJobName\"" <<< "$decoded" || { echo "$decoded"; Fail "the secure job: no EOJ trailer"; }
+    WaitFor 30 HasPagesLogged "$jobId" || Fail "the secure job is not in cupsd's page log"
+    [ "$(PagesLogged "$jobId")" = 8 ] || Fail "the secure job is logged with $(PagesLogged "$jobId") pages, not 8"
     say "$runName: printed 8 gray duplex pages of \"$kJobName\" for $kJobUser, held under its PIN"
 
     # --- The PPD's options given directly, and the IPP attributes CUPS maps onto them
