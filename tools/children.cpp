@@ -350,7 +350,8 @@ static bool MakePipe(Fd* pRead, Fd* pWrite)
     return true;
 }
 
-bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std::string& paperInf)
+bool StartFilter(Child* pFilter, Fd* pSink, const std::string& program, const std::string& jobRc,
+                 const std::string& paperInf)
 {
     Fd filterIn;
     if (!MakePipe(&filterIn, pSink)) {
@@ -358,7 +359,7 @@ bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std:
         return false;
     }
     fcntl(pSink->fd, F_SETFL, O_NONBLOCK);
-    std::vector<std::string> argv = {FilterProgramPath(), "-pi", paperInf, "-rc", jobRc};
+    std::vector<std::string> argv = {program, "-pi", paperInf, "-rc", jobRc};
     return StartChild(pFilter, argv, EnvironmentWith({}), {filterIn.fd, -1, -1, -1});
 }
 

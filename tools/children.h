@@ -82,9 +82,10 @@ std::string FilterProgramPath();
 // not executable, its environment too large, out of memory) is collected at once and
 // reported as "ERROR: Cannot run PROGRAM: REASON", and the start is false.
 
-// Starts rastertovelnora on the job's rc file; *pSink becomes the writing end of its
-// standard input, non-blocking. false when it cannot start (reported).
-bool StartFilter(Child* pFilter, Fd* pSink, const std::string& jobRc, const std::string& paperInf);
+// Starts rastertovelnora (the program's path) on the job's rc file; *pSink becomes the
+// writing end of its standard input, non-blocking. false when it cannot start (reported).
+bool StartFilter(Child* pFilter, Fd* pSink, const std::string& program, const std::string& jobRc,
+                 const std::string& paperInf);
 // Starts a program that converts the document (paps, img2pdf), its standard output to
 // fdOut, its temporary files in tmpDir. false when it cannot start or run (reported).
 bool StartConverter(Child* pChild, const std::vector<std::string>& argv, int fdOut, const std::string& tmpDir);

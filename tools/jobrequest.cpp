@@ -493,8 +493,22 @@ void SetJobEnvironment(const JobRequest& req)
         setenv("VELNORA_ROOT", req.szModelRoot.c_str(), 1);
 }
 
+// The job's rc file made of the model's section line and the request's lines.
+static int WriteModelRc(const JobRequest& req, const std::string& jobRc)
+{
+    Fd out(open(jobRc.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    std::string text = "[" + req.szModel + "]\n";
+    for (const std::string& line : req.rcLines)
+        text += line + "\n";
+    if (out.fd < 0 || !WriteAll(out.fd, text.data(), text.size()))
+        return Fail("Cannot write the job's settings: " + std::string(strerror(errno)));
+    return 0;
+}
+
 int WriteJobRc(const JobRequest& req, const std::string& jobRc)
 {
+    if (req.szRcFile.empty() && !req.szModel.empty())
+        return WriteModelRc(req, jobRc);
     FilePtr in(fopen(req.szRcFile.c_str(), "re"));
     if (!in)
         return Fail("Cannot read the queue's settings " + Printable(req.szRcFile, 200) + ": " + strerror(errno));

@@ -30,6 +30,8 @@ struct JobRequest {
     std::string szPin;                  // a secure job's four-digit PIN: PASSWORD
     std::vector<std::string> rcLines;   // "Key=Word" lines appended to the job's rc file
     std::string szPageRanges;           // the pages to print, "1-3,7"; empty: all
+    std::string szFilterProgram;        // rastertovelnora's path; empty: beside this program
+    std::string szModel;                // with no szRcFile: the job's rc file is "[szModel]" and rcLines
 };
 
 // The LPRng front end: fills *pReq from the printcap's and LPRng's arguments, every -Z
@@ -56,5 +58,6 @@ void SetJobEnvironment(const JobRequest& req);
 
 // Writes the job's rc file at jobRc (a new file, mode 0600): the queue's rc file, a line
 // feed if it lacks its last one, then the request's lines, which win because the last
-// valid line of a key counts. 0, or kStatusFailed (reported).
+// valid line of a key counts. A request without an rc file (szModel set instead) gets the
+// section line "[szModel]" and its lines. 0, or kStatusFailed (reported).
 int WriteJobRc(const JobRequest& req, const std::string& jobRc);
