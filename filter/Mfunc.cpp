@@ -197,8 +197,10 @@ int16_t MBeginPage(JobSettings* pJob, SendState* pState)
     return WriteFin(hdr, sizeof hdr) ? 0 : 1;
 }
 
+// End-page: the compressed bytes ready so far go to the printer with the page loop's flush.
 int16_t MEndPage(JobSettings*, SendState*)
 {
+    WriteCompressedReady();
     return 0;
 }
 

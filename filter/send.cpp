@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gzipstream.h"
 #include "lineencoder.h"
 #include "printerout.h"
 #include "vnerror.h"
@@ -65,6 +66,7 @@ void DisposGrayMemory()
 int16_t sendNULLData()
 {
     static const uint8_t zeros[kNullDataBytes] = {};
+    WriteCompressedAll();   // everything fed to the stream reaches the printer first
     return pswrite(zeros, sizeof zeros) ? 0 : 1;
 }
 
