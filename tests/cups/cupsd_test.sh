@@ -56,6 +56,7 @@ if [ $# -lt 2 ]; then
 fi
 build=$(cd "$1" && pwd)
 sourceDir=$(cd "$2" && pwd)
+. "$sourceDir/tests/support/daemon.sh"
 
 command -v cupsd > /dev/null || skip "cupsd is missing (Debian package cups-daemon)"
 command -v ipptool > /dev/null || skip "ipptool is missing (Debian package cups-ipp-utils)"
@@ -68,15 +69,12 @@ systemServerBin=$(cups-config --serverbin 2> /dev/null || echo /usr/lib/cups)
 # PPD of the test's folder (cupsd sets PPD for its filters; their children inherit it),
 # so that programs of other tests on the machine do not count.
 JobProcesses() {
-    local dir comm state
-    for dir in /proc/[0-9]*; do
-        comm=$(cat "$dir/comm" 2> /dev/null) || continue
-        case $comm in velnora-cups | velnora-filter | rastertovelnora | gs | pdftopdf) ;; *) continue ;; esac
-        read -r _ _ state _ 2> /dev/null < "$dir/stat" || continue
-        [ "$state" != Z ] || continue
-        grep -q -z "^PPD=$work/" "$dir/environ" 2> /dev/null || continue
-        echo "${dir#/proc/} $comm"
-    done
+    local pid comm
+    while read -r pid comm; do
+        if grep -q -z "^PPD=$work/" "/proc/$pid/environ" 2> /dev/null; then
+            echo "$pid $comm"
+        fi
+    done < <(LiveProcesses velnora-cups velnora-filter rastertovelnora gs pdftopdf)
 }
 NoJobProcesses() { [ -z "$(JobProcesses)" ]; }
 KillJobProcesses() {
@@ -90,13 +88,7 @@ cupsdPid=
 work=
 StopDaemon() {
     [ -n "$cupsdPid" ] || return 0
-    kill -TERM "$cupsdPid" 2> /dev/null || true
-    for _ in $(seq 100); do
-        kill -0 "$cupsdPid" 2> /dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$cupsdPid" 2> /dev/null || true
-    wait "$cupsdPid" 2> /dev/null || true
+    StopProcess "$cupsdPid"
     cupsdPid=
 }
 CleanUp() {
@@ -153,16 +145,6 @@ for doc in four-pages slow; do
 done
 chmod 0644 "$work"/*.pdf
 
-# Waits up to $1 seconds for the command to succeed.
-WaitFor() {
-    local nEnd=$((SECONDS + $1))
-    shift
-    while [ "$SECONDS" -lt "$nEnd" ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 ShowDaemon() {
     echo "--- cupsd's error_log (last lines)"

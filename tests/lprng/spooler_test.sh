@@ -64,6 +64,7 @@ if [ $# -lt 2 ]; then
 fi
 build=$(cd "$1" && pwd)
 sourceDir=$(cd "$2" && pwd)
+. "$sourceDir/tests/support/daemon.sh"
 
 # ---------------------------------------------------------------------------------------
 # Outside the namespace: the private folder, the installation, the files of the spooler
@@ -190,13 +191,7 @@ lpdPid=
 
 StopDaemon() {
     [ -n "$lpdPid" ] || return 0
-    kill -TERM "$lpdPid" 2> /dev/null || true
-    for _ in $(seq 100); do
-        kill -0 "$lpdPid" 2> /dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$lpdPid" 2> /dev/null || true
-    wait "$lpdPid" 2> /dev/null || true
+    StopProcess "$lpdPid"
     lpdPid=
 }
 trap StopDaemon EXIT
@@ -221,16 +216,6 @@ Fail() {
     exit 1
 }
 
-# Waits up to $1 seconds for the command to succeed.
-WaitFor() {
-    local nEnd=$((SECONDS + $1))
-    shift
-    while [ "$SECONDS" -lt "$nEnd" ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Field $2 of lpq's line of the job of user $1 (each job has its own user): 1 its rank
 # ("active", "done", "error", "hold", a number), 4 its number, 0 the whole line; nothing
@@ -253,15 +238,7 @@ IsGone() { [ -z "$(JobRank "$1")" ]; }
 IsPrinting() { [ "$(JobRank "$1")" = active ] && [ -s "$device" ]; }
 
 # The job's programs still alive in the namespace, as "PID NAME" lines.
-JobProcesses() {
-    local dir comm state
-    for dir in /proc/[0-9]*; do
-        comm=$(cat "$dir/comm" 2> /dev/null) || continue
-        case $comm in velnora-filter | rastertovelnora | gs) ;; *) continue ;; esac
-        read -r _ _ state _ 2> /dev/null < "$dir/stat" || continue
-        [ "$state" = Z ] || echo "${dir#/proc/} $comm"
-    done
-}
+JobProcesses() { LiveProcesses velnora-filter rastertovelnora gs; }
 NoJobProcesses() { [ -z "$(JobProcesses)" ]; }
 
 # What the filters may leave: nothing in their TMPDIR, nothing in /tmp (the private one:
