@@ -31,12 +31,15 @@ static bool ReadPaperTable(const std::string& path, PaperTable* pTable)
         return false;
     char szLine[1024];
     while (fgets(szLine, sizeof szLine, fp.get())) {
-        char szWord[256];
+        char szWord[256] = "";
         int n[4] = {};
         const int nGot = sscanf(szLine, "%255s %d %d %d %d", szWord, &n[0], &n[1], &n[2], &n[3]);
+        if (nGot < 3)
+            continue;   // not a paper's line (a blank line, a comment, a header)
         const std::string word = szWord;
-        if (nGot >= 3 && word.size() > 1 && word.back() == ':')
-            (*pTable)[word.substr(0, word.size() - 1)] = std::vector<int>(n, n + nGot - 1);
+        const int nNumbers = nGot - 1;
+        if (word.size() > 1 && word.back() == ':')
+            (*pTable)[word.substr(0, word.size() - 1)] = std::vector<int>(n, n + nNumbers);
     }
     return true;
 }
