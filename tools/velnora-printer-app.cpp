@@ -15,8 +15,8 @@
 // Documents: PWG raster, Apple raster, JPEG and PNG reach the driver's raster callbacks;
 // each page is written as a binary PPM page of the paper's exact pixel size (cropped or
 // padded with white; gray and 1-bit rows expanded to RGB) into velnora-filter, which
-// passes PPM pages to rastertovelnora untouched. PDF and PostScript go to velnora-filter
-// as documents, rendered there with Ghostscript. Either way the printer job is what
+// passes PPM pages to rastertovelnora untouched. PDF, the driver's own format, goes to
+// velnora-filter as a document, rendered there with Ghostscript. Either way the printer job is what
 // rastertovelnora writes for those pixels and settings; it is copied to the printer's
 // device as it comes. Cancel-Job sends velnora-filter SIGTERM, which closes the job for
 // the printer; a device that fails ends the job as aborted, and the server goes on.
@@ -522,9 +522,9 @@ static bool EndRasterJob(pappl_job_t* pJob, pappl_pr_options_t*, pappl_device_t*
 }
 
 // ---------------------------------------------------------------------------------------
-// The document route: PDF and PostScript rendered by velnora-filter.
+// The document route: PDF rendered by velnora-filter.
 
-static bool PrintDocument(pappl_job_t* pJob, pappl_device_t* pDevice, void*)
+static bool PrintDocument(pappl_job_t* pJob, pappl_pr_options_t* pOptions, pappl_device_t* pDevice)
 {
     PrintRun run;
     run.pModel = ModelOfDriver(papplPrinterGetDriverName(papplJobGetPrinter(pJob)));
@@ -532,10 +532,8 @@ static bool PrintDocument(pappl_job_t* pJob, pappl_device_t* pDevice, void*)
         papplJobSetMessage(pJob, "The printer's driver is not one of this application's");
         return false;
     }
-    pappl_pr_options_t* pOptions = papplJobCreatePrintOptions(pJob, INT_MAX, true);
-    const bool bStarted = StartRun(&run, pJob, pOptions, pDevice, papplJobGetFilename(pJob), pOptions->copies);
-    papplJobDeletePrintOptions(pOptions);
-    return bStarted && FinishRun(&run, pJob);
+    return StartRun(&run, pJob, pOptions, pDevice, papplJobGetFilename(pJob), pOptions->copies) &&
+           FinishRun(&run, pJob);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -548,8 +546,6 @@ static bool WakeEachSecond(pappl_system_t*, void*) { return true; }
 static void SetUpSystem(pappl_system_t* pSystem)
 {
     papplSystemAddTimerCallback(pSystem, time(nullptr), 1, WakeEachSecond, nullptr);
-    papplSystemAddMIMEFilter(pSystem, "application/pdf", "image/pwg-raster", PrintDocument, nullptr);
-    papplSystemAddMIMEFilter(pSystem, "application/postscript", "image/pwg-raster", PrintDocument, nullptr);
 }
 
 static bool MakeDriver(pappl_system_t* pSystem, const char* pszDriver, const char*, const char*,
@@ -564,6 +560,11 @@ static bool MakeDriver(pappl_system_t* pSystem, const char* pszDriver, const cha
     pData->rwriteline_cb = WriteRasterLine;
     pData->rendpage_cb = EndRasterPage;
     pData->rendjob_cb = EndRasterJob;
+    // PDF is the driver's own format, printed by velnora-filter: PAPPL 1.3.1 takes a MIME
+    // filter only before its system runs (a printer added later had none, and a PDF job
+    // then crashed it comparing the format with a driver format of none).
+    pData->format = "application/pdf";
+    pData->printfile_cb = PrintDocument;
     snprintf(pData->make_and_model, sizeof pData->make_and_model, "%s", pModel->description.c_str());
     pData->ppm = 20;
     pData->ppm_color = 20;

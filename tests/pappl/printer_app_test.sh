@@ -8,7 +8,9 @@
 #     differently from the paper-information file): the job file must decode
 #     (velnora-decode) to one A5 page of the paper's exact pixels, with the job's name and
 #     user in the PJL header;
-#   - a JPEG on A5: one page of the same size.
+#   - a JPEG on A5: one page of the same size;
+#   - a 2-page colour PDF, two-sided, with a job-password: its job file must be byte for
+#     byte what velnora-filter writes for the same document and settings (PIN included).
 # Then `shutdown` must stop the server. Exits 77 (skipped) when velnora-printer-app was
 # not built (no libpappl-dev), or without ipptool or Ghostscript. The server is stopped by
 # its pid on every exit path (TERM, then KILL) and the folder removed.
@@ -75,6 +77,9 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBit
     -c "0.3 setgray 72 72 144 144 rectfill showpage" > /dev/null 2>&1 || Fail "Ghostscript cannot make PWG raster"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r72 -g144x144 -sOutputFile="$work/photo.jpg" \
     -c "1 0 0 setrgbcolor 20 20 50 50 rectfill showpage" > /dev/null 2>&1 || Fail "Ghostscript cannot make a JPEG"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -dDEVICEWIDTHPOINTS=420 -dDEVICEHEIGHTPOINTS=595 \
+    -sOutputFile="$work/two.pdf" -c "1 0 0 setrgbcolor 72 72 144 144 rectfill showpage" \
+    -c "0 0 1 setrgbcolor 72 72 100 100 rectfill showpage" > /dev/null 2>&1 || Fail "Ghostscript cannot make a PDF"
 
 cat > "$work/print.test" << 'EOF'
 {
@@ -89,6 +94,8 @@ cat > "$work/print.test" << 'EOF'
     ATTR mimeMediaType document-format $format
     GROUP job-attributes-tag
     ATTR keyword media iso_a5_148x210mm
+    ATTR keyword sides $sides
+    ATTR octetString job-password $pin
     FILE $filename
     STATUS successful-ok
     EXPECT job-id
@@ -122,8 +129,10 @@ uri=ipp://localhost:$port/ipp/print/$kPrinter
 
 # Prints one document and waits for its job file to decode: ONE page of the paper's size.
 PrintAndCheck() {
-    local job=$1 format=$2 file=$3 user=$4 decoded=$work/$1.decoded
-    ipptool -t -d job="$job" -d jobuser="$user" -d format="$format" -f "$file" "$uri" "$work/print.test" \
+    local job=$1 format=$2 file=$3 user=$4 pages=${5:-1} sides=${6:-one-sided} pin=${7:-}
+    local decoded=$work/$1.decoded
+    ipptool -t -d job="$job" -d jobuser="$user" -d format="$format" -d sides="$sides" -d pin="$pin" -f "$file" \
+        "$uri" "$work/print.test" \
         > "$work/$job.ipptool" 2>&1 || { cat "$work/$job.ipptool"; Fail "Print-Job of $job was refused"; }
     # The job is written while it prints: it is whole once it decodes (a hang guard of 120 s).
     for _ in $(seq 600); do
@@ -131,17 +140,26 @@ PrintAndCheck() {
         sleep 0.2
     done
     "$decode" "$work/device/$job.prn" > "$decoded" 2>&1 || { cat "$decoded"; Fail "$job.prn does not decode"; }
-    [ "$(grep -c '^page [0-9]*:' "$decoded")" = 1 ] || { cat "$decoded"; Fail "$job: not exactly one page"; }
+    [ "$(grep -c '^page [0-9]*:' "$decoded")" = "$pages" ] || { cat "$decoded"; Fail "$job: not $pages page(s)"; }
     grep -q "Width *${kA5Pixels% x *}$" "$decoded" && grep -q "Height *${kA5Pixels#* x }$" "$decoded" ||
         { cat "$decoded"; Fail "$job: the page is not A5's $kA5Pixels pixels"; }
     grep -q "@PJL SET PAPER=A5" "$decoded" || { cat "$decoded"; Fail "$job: not printed on A5"; }
     grep -q "@PJL JOB NAME=\"$job\"" "$decoded" || { cat "$decoded"; Fail "$job: the job's name is missing"; }
     grep -q "@PJL SET USERNAME=\"$user\"" "$decoded" || { cat "$decoded"; Fail "$job: the user is missing"; }
-    say "$job ($format) printed: one A5 page"
+    say "$job ($format) printed: $pages A5 page(s)"
 }
 
 PrintAndCheck gray image/pwg-raster "$work/gray.pwg" alice
 PrintAndCheck photo image/jpeg "$work/photo.jpg" bob
+PrintAndCheck report application/pdf "$work/two.pdf" carol 2 two-sided-long-edge 4711
+grep -q "@PJL SET HOLDKEY=4711" "$work/report.decoded" || Fail "report: the PIN is missing"
+printf '[SampleModel]\n' > "$work/direct.rc"
+share=$work/prefix/share/velnora
+PASSWORD= "$work/prefix/bin/velnora-filter" --rc "$work/direct.rc" --pi "$share/paperinfo" --model-root "$share/model" \
+    -ncarol -Jreport -Zcopies=1,media=A5,duplex=long,color=color,quality=normal,tray=AutoSelect,mediatype=Plain,pin=4711 \
+    "$work/two.pdf" > "$work/direct.prn" 2> "$work/direct.log" || { cat "$work/direct.log"; Fail "velnora-filter failed"; }
+cmp "$work/direct.prn" "$work/device/report.prn" || Fail "the PDF job differs from velnora-filter's for the same settings"
+say "report: byte for byte velnora-filter's job"
 
 App shutdown || Fail "shutdown failed"
 for _ in $(seq 300); do kill -0 "$serverPid" 2> /dev/null || break; sleep 0.1; done
