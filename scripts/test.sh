@@ -5,7 +5,7 @@
 # machine lacks).
 set -euo pipefail
 . "$(dirname "$0")/need.sh"
-need cmake g++ make zlib1g-dev libcups2-dev libgtest-dev ghostscript paps img2pdf fonts-dejavu-core libpng-dev man-db groff-base lprng clang libclang-rt-14-dev
+need cmake g++ make zlib1g-dev libcups2-dev libgtest-dev ghostscript paps img2pdf fonts-dejavu-core libpng-dev man-db groff-base lprng clang libclang-rt-14-dev libpappl-dev
 # The CUPS test's daemon and IPP client; Debian's cups and cups-client would remove lprng,
 # and without --no-install-recommends these pull in avahi, colord and udev.
 need --no-install-recommends cups-daemon cups-ipp-utils cups-filters

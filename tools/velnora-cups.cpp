@@ -50,12 +50,6 @@
 #endif
 constexpr std::string_view kFilterDir = "/lib/cups/filter";   // where CUPS looks for filters
 
-// What a value selects: its CUPS or PWG spelling and the parameter table's word.
-struct WordAlias {
-    const char* pszValue;
-    const char* pszWord;
-};
-
 constexpr WordAlias tblBooleanAlias[] = {{"true", "ON"}, {"false", "OFF"}, {"on", "ON"}, {"off", "OFF"},
                                          {"yes", "ON"}, {"no", "OFF"}};
 constexpr WordAlias tblSidesAlias[] = {{"one-sided", "None"}, {"two-sided-long-edge", "DuplexNoTumble"},
@@ -66,18 +60,6 @@ constexpr WordAlias tblPrintQualityAlias[] = {{"3", "Normal"}, {"4", "Normal"}, 
 constexpr WordAlias tblCollateAlias[] = {{"separate-documents-collated-copies", "ON"},
                                          {"separate-documents-uncollated-copies", "OFF"},
                                          {"single-document", "ON"}};
-// media-source and media-type: the PWG keywords IPP clients send, besides the PPD names.
-constexpr WordAlias tblSourceAlias[] = {{"auto", "AutoSelect"}, {"tray-1", "Tray1"}, {"tray-2", "Tray2"},
-                                        {"tray-3", "Tray3"}, {"tray-4", "Tray4"}, {"tray-5", "Tray5"},
-                                        {"by-pass-tray", "MPTray"}, {"manual", "Manual"},
-                                        {"auto-select", "AutoSelect"}, {"mp-tray", "MPTray"}};
-constexpr WordAlias tblTypeAlias[] = {{"stationery", "Plain"}, {"stationery-lightweight", "Thin"},
-                                      {"stationery-heavyweight", "Thick"}, {"cardstock", "Thicker"},
-                                      {"stationery-bond", "BOND"}, {"stationery-recycled", "Recycled"},
-                                      {"envelope", "Env"}, {"envelope-lightweight", "EnvThin"},
-                                      {"envelope-heavyweight", "EnvThick"}, {"postcard", "PostCard"},
-                                      {"labels", "Label"}, {"glossy", "Glossy"}};
-
 enum class CupsKind {
     kChoice,    // a row's word, or one of the aliases
     kPageSize,  // a row-1 word, or a PWG, legacy or PPD size name of the same sheet
