@@ -25,20 +25,6 @@ bool BecomeNobody()
     return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
 }
 
-// Removes the shared debug log at the end of a test that may have made it.
-class DebugLogGuard {
-public:
-    DebugLogGuard() : bExisted(access(kDebugLogPath, F_OK) == 0) {}
-    ~DebugLogGuard()
-    {
-        if (!bExisted)
-            unlink(kDebugLogPath);
-    }
-
-private:
-    bool bExisted;
-};
-
 }  // namespace
 
 class FaultTest : public FilterJobTest {
@@ -70,7 +56,6 @@ protected:
 
 TEST_F(FaultTest, StandardOutputClosedAtStartIsAFailedJob)
 {
-    DebugLogGuard log;
     FilterProcess filter(Args(), Env(), CloseStandardOutput);
     filter.Write(Concat({PpmPage(Page(1)), PpmPage(Page(2))}));
     const FilterResult result = filter.Wait(30s);   // a hang guard only

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 
+#include "debugtool.h"
 #include "filterrun.h"
 #include "pagecheck.h"
 #include "testfiles.h"
@@ -24,6 +26,16 @@ protected:
     std::string paperInfPath = dir / "paperinfo";
     std::string modelRoot = dir / "model";
     std::string tmpDir = dir / "tmp";
+
+    // The filter traces failed writes in its shared debug log in /tmp; a log that a test's
+    // filter made goes again with the test.
+    bool bDebugLogExisted = access(kDebugLogPath, F_OK) == 0;
+
+    ~FilterJobTest() override
+    {
+        if (!bDebugLogExisted)
+            unlink(kDebugLogPath);
+    }
 
     void SetUp() override
     {
