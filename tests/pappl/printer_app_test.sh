@@ -36,6 +36,9 @@ command -v gs > /dev/null || skip "Ghostscript is missing (Debian package ghosts
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/printer_app_test.XXXXXX")
 chmod 755 "$work"
+# A sanitized build reports leaks; those inside PAPPL's own client commands are not ours.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp"
+
 serverPid=
 CleanUp() {
     if [ -n "$serverPid" ] && kill -0 "$serverPid" 2> /dev/null; then
