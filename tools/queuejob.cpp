@@ -3,6 +3,10 @@
 // acted on. Owns the pump (the loop that moves the document's bytes, or Ghostscript's
 // pages, into rastertovelnora) and the job's exit status. The request comes from jobrequest
 // (or another front end), the children from children, the document from document.
+//
+// The unit is longer than most: the pump's state (the buffer, the arranger, the passes of
+// collated copies, Ghostscript's messages and its page clock) is one record that every
+// step of the loop changes; split across units, each would have to expose it whole.
 #include "queuejob.h"
 
 #include <algorithm>

@@ -12,6 +12,10 @@
 // the margins of its ImagingArea table; its sources and types the parameter table's words
 // that have a PWG keyword (ppdchoices.h).
 //
+// The unit is longer than most because PAPPL's callbacks (the driver, the raster pages,
+// the raw documents, the device and the timer) share the job's child process and its
+// reader thread: they are kept together where that state is.
+//
 // Documents: PWG raster, Apple raster, JPEG and PNG reach the driver's raster callbacks;
 // each page is written as a binary PPM page of the paper's exact pixel size (cropped or
 // padded with white; gray and 1-bit rows expanded to RGB) into velnora-filter, which
