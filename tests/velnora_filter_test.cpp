@@ -1092,3 +1092,45 @@ TEST_F(QueueFilterTest, MissingModelTablesSayHowToNameTheirFolder)
               result.err);
     EXPECT_TRUE(result.out.empty());
 }
+
+// ---------------------------------------------------------------------------------------
+// The rendered route
+
+#include "convert.h"
+#include "jobsettings.h"
+#include "vnfiletool.h"
+
+// Whatever the queue filter does on its way from a document to the printer job, the job
+// is the one that Ghostscript's PPM pages, rendered with the same arguments, give when
+// they are piped into rastertovelnora by hand with the same settings.
+TEST_F(QueueFilterTest, RenderedJobIsGhostscriptsPagesThroughTheFilter)
+{
+    const std::string pdf = dir / "doc.pdf";
+    WriteBytes(pdf, MakePdf("%!PS\n<< /PageSize [48 72] >> setpagedevice\n"
+                            "1 0 0 setrgbcolor 4 40 20 20 rectfill\n"
+                            "/Helvetica findfont 9 scalefont setfont 0 setgray 4 10 moveto (Velnora) show showpage\n"
+                            "0 0.5 1 setrgbcolor 10 10 30 50 rectfill showpage\n"));
+    setenv("VELNORA_ROOT", modelRoot.c_str(), 1);
+    for (const char* pszRc : {"", "VNMonoColor=Mono\nVNDuplex=DuplexNoTumble\n"}) {
+        SCOPED_TRACE(pszRc);
+        WriteRc(pszRc);
+        const FilterResult queue = RunQueue({"-Jdoc", "-nuser", pdf}, {});
+        ASSERT_EQ(0, queue.nExitStatus) << queue.err;
+
+        ASSERT_EQ(0, LoadRcFile(rcPath.c_str(), &g_rcInfo));
+        JobSettings js{};
+        std::string paperInf = paperInfPath;
+        js.pszPaperInf = paperInf.data();
+        ASSERT_EQ(0, ConvertRc2Pjp(&g_rcInfo, &js));
+        const std::vector<std::string> gsArgs = GhostscriptArguments(DocKind::kPdf, pdf, js.page, STDOUT_FILENO);
+        FilterProcess gs(ProgramInPath("gs"), std::vector<std::string>(gsArgs.begin() + 1, gsArgs.end()),
+                         {{"TMPDIR", tmpDir}}, false);
+        const FilterResult pages = gs.Wait(60s);
+        ASSERT_EQ(0, pages.nExitStatus) << pages.err;
+        const FilterResult byHand = RunFilter(Args(), Env({{"OWNER", "user"}, {"TITLE", "doc"}}), pages.out);
+        ASSERT_EQ(0, byHand.nExitStatus) << byHand.err;
+        EXPECT_EQ(2u, ReadOutput(byHand).pages.size());
+        EXPECT_TRUE(queue.out == byHand.out) << "the queue filter's job differs from Ghostscript's pages through the filter";
+    }
+    unsetenv("VELNORA_ROOT");
+}
