@@ -110,7 +110,10 @@ started=false
 for _ in 1 2 3 4 5; do
     port=$((20000 + RANDOM % 40000))
     (exec 3<> "/dev/tcp/127.0.0.1/$port") 2> /dev/null && continue   # taken
-    App server -o server-port="$port" -o listen-hostname=localhost -o log-level=debug \
+    # Started without the App function, so that $! is the server's own pid (setpriv and env
+    # exec it) and the clean-up's signals reach it, not a subshell.
+    "${asUser[@]}" env HOME="$work/home" TMPDIR="$work/home" XDG_CONFIG_HOME="$work/home" \
+        "$app" server -o server-port="$port" -o listen-hostname=localhost -o log-level=debug \
         -o log-file="$work/home/server.log" > "$work/server.out" 2>&1 &
     serverPid=$!
     for _ in $(seq 100); do
