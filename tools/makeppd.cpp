@@ -16,33 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "papertable.h"
 #include "fileptr.h"
 #include "ppdchoices.h"
 #include "vnfiletool.h"
 #include "vnresource.h"
-
-// Numbers after "Word:" on each line of a paper table, by word.
-using PaperTable = std::map<std::string, std::vector<int>>;
-
-static bool ReadPaperTable(const std::string& path, PaperTable* pTable)
-{
-    FilePtr fp(fopen(path.c_str(), "re"));
-    if (!fp)
-        return false;
-    char szLine[1024];
-    while (fgets(szLine, sizeof szLine, fp.get())) {
-        char szWord[256] = "";
-        int n[4] = {};
-        const int nGot = sscanf(szLine, "%255s %d %d %d %d", szWord, &n[0], &n[1], &n[2], &n[3]);
-        if (nGot < 3)
-            continue;   // not a paper's line (a blank line, a comment, a header)
-        const std::string word = szWord;
-        const int nNumbers = nGot - 1;
-        if (word.size() > 1 && word.back() == ':')
-            (*pTable)[word.substr(0, word.size() - 1)] = std::vector<int>(n, n + nNumbers);
-    }
-    return true;
-}
 
 // The defaults rc's word of a row, or its first choice.
 static std::string DefaultWord(int nRow)

@@ -46,6 +46,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "papertable.h"
 #include "ppdchoices.h"
 #include "vnresource.h"
 
@@ -88,27 +89,6 @@ struct Model {
 static InstallPaths g_paths;
 static std::vector<Model> g_models;
 static std::once_flag g_systemSetUp;
-
-// Numbers after "Word:" on each line of a paper table, by word.
-using PaperTable = std::map<std::string, std::vector<int>>;
-
-static bool ReadPaperTable(const std::string& path, PaperTable* pTable)
-{
-    FILE* fp = fopen(path.c_str(), "re");
-    if (!fp)
-        return false;
-    char szLine[1024];
-    while (fgets(szLine, sizeof szLine, fp)) {
-        char szWord[256];
-        int n[4] = {};
-        const int nGot = sscanf(szLine, "%255s %d %d %d %d", szWord, &n[0], &n[1], &n[2], &n[3]);
-        const std::string word = szWord;
-        if (nGot >= 3 && word.size() > 1 && word.back() == ':')
-            (*pTable)[word.substr(0, word.size() - 1)] = std::vector<int>(n, n + nGot - 1);
-    }
-    fclose(fp);
-    return true;
-}
 
 static int PointsToHmm(int nPoints) { return int((nPoints * 2540L + 36) / 72); }
 
