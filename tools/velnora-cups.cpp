@@ -33,6 +33,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "programfolder.h"
 #include "children.h"
 #include "fileptr.h"
 #include "jobrequest.h"
@@ -116,12 +117,7 @@ static bool SameText(std::string_view a, std::string_view b)
 // when the program does not stand in a filter folder.
 static bool FindInstall(InstallPaths* pPaths)
 {
-    char szSelf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", szSelf, sizeof szSelf - 1);
-    if (n <= 0)
-        return false;
-    const std::string self(szSelf, size_t(n));
-    const std::string dir = self.substr(0, self.rfind('/'));
+    const std::string dir = ProgramFolder();
     if (dir.size() < kFilterDir.size() || dir.compare(dir.size() - kFilterDir.size(), kFilterDir.size(), kFilterDir) != 0)
         return false;
     const std::string prefix = dir.substr(0, dir.size() - kFilterDir.size());

@@ -46,6 +46,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "programfolder.h"
 #include "papertable.h"
 #include "ppdchoices.h"
 #include "vnresource.h"
@@ -94,12 +95,9 @@ static int PointsToHmm(int nPoints) { return int((nPoints * 2540L + 36) / 72); }
 
 static bool FindInstall(InstallPaths* pPaths)
 {
-    char szSelf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", szSelf, sizeof szSelf - 1);
-    if (n <= 0)
+    const std::string bin = ProgramFolder();
+    if (bin.empty())
         return false;
-    const std::string self(szSelf, size_t(n));
-    const std::string bin = self.substr(0, self.rfind('/'));
     const std::string prefix = bin.substr(0, bin.rfind('/'));
     const std::string data = prefix + "/" VELNORA_DATADIR "/velnora";
     pPaths->szQueueFilter = prefix + "/" VELNORA_BINDIR "/velnora-filter";

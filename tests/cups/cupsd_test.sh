@@ -442,19 +442,7 @@ EOF
     WaitFor 30 HasEnded "$id" || Fail "the slow job did not end within 30 s of Cancel-Job ($(JobState "$id"))"
     [[ $(JobState "$id") == canceled* ]] || Fail "the slow job ended as $(JobState "$id"), not canceled"
     WaitFor 30 NoJobProcesses || Fail "the slow job's programs are still running after Cancel-Job: $(JobProcesses)"
-    [ "$(head -c ${#kUel} "$run/device")" = "$kUel" ] || Fail "the cancelled job does not begin with the PJL header"
-    header=$(grep -a -b -o -F '@PJL ENTER LANGUAGE=PWGRASTER' "$run/device" | head -n 1 | cut -d: -f1 || true)
-    [ -n "$header" ] || Fail "the cancelled job has no @PJL ENTER LANGUAGE line"
-    # The longest run of zero bytes and where it begins.
-    read -r nZeros nZerosAt < <(od -An -v -tu1 -w1 "$run/device" | awk '
-        $1 == 0 { if (n++ == 0) at = NR - 1; if (n > best) { best = n; bestAt = at }; next }
-        { n = 0 }
-        END { print best + 0, bestAt + 0 }')
-    [ "$nZeros" -ge "$kClosingZeros" ] && [ "$nZerosAt" -gt "$header" ] ||
-        Fail "the cancelled job lacks its $kClosingZeros zero bytes after the header (longest run $nZeros)"
-    trailer="$kUel@PJL EOJ NAME=\"$kSlowName\""$'\n'"$kUel"$'\n'
-    cmp -s <(tail -c ${#trailer} "$run/device") <(printf '%s' "$trailer") ||
-        Fail "the cancelled job does not end with its trailer: $(tail -c ${#trailer} "$run/device" | od -c | head -n 5)"
+    ExpectClosedJob "$run/device" "$kSlowName"
     [ -z "$(LeftInTempDir)" ] || Fail "left in the filters' TMPDIR after the cancel: $(LeftInTempDir)"
     say "$runName: cancelled: the job was closed after $(stat -c %s "$run/device") bytes, nothing left running"
 

@@ -382,19 +382,7 @@ lprm -P "$printer" "$slowJob" > /dev/null 2>&1 || Fail "lprm failed"
 WaitFor 30 IsGone "$kSlowOwner" || Fail "the slow job is still listed after lprm"
 WaitFor 30 NoJobProcesses || Fail "the filter is still running after lprm: $(JobProcesses)"
 
-[ "$(head -c ${#kUel} "$device")" = "$kUel" ] || Fail "the cancelled job does not begin with the PJL header"
-header=$(grep -a -b -o -F '@PJL ENTER LANGUAGE=PWGRASTER' "$device" | head -n 1 | cut -d: -f1 || true)
-[ -n "$header" ] || Fail "the cancelled job has no @PJL ENTER LANGUAGE line"
-# The longest run of zero bytes and where it begins.
-read -r nZeros nZerosAt < <(od -An -v -tu1 -w1 "$device" | awk '
-    $1 == 0 { if (n++ == 0) at = NR - 1; if (n > best) { best = n; bestAt = at }; next }
-    { n = 0 }
-    END { print best + 0, bestAt + 0 }')
-[ "$nZeros" -ge "$kClosingZeros" ] && [ "$nZerosAt" -gt "$header" ] ||
-    Fail "the cancelled job lacks its $kClosingZeros zero bytes after the header (longest run $nZeros)"
-trailer="$kUel@PJL EOJ NAME=\"$kSlowTitle\""$'\n'"$kUel"$'\n'
-cmp -s <(tail -c ${#trailer} "$device") <(printf '%s' "$trailer") ||
-    Fail "the cancelled job does not end with its trailer: $(tail -c ${#trailer} "$device" | od -c | head -n 5)"
+ExpectClosedJob "$device" "$kSlowTitle"
 ExpectNothingLeft "$firstJob" "${refusedNumbers[@]}"
 say "cancelled: the job was closed after $(stat -c %s "$device") bytes, nothing left behind"
 

@@ -39,3 +39,24 @@ LiveProcesses() {
         fi
     done
 }
+
+# ExpectClosedJob FILE TITLE: the printer job in FILE was cancelled and closed for the
+# printer: it begins with the PJL header, holds the closing run of kClosingZeros zero bytes
+# after "@PJL ENTER LANGUAGE", and ends with the trailer of the job named TITLE. Uses the
+# caller's Fail, kUel and kClosingZeros.
+ExpectClosedJob() {
+    local file=$1 title=$2 header nZeros nZerosAt trailer
+    [ "$(head -c ${#kUel} "$file")" = "$kUel" ] || Fail "the cancelled job does not begin with the PJL header"
+    header=$(grep -a -b -o -F '@PJL ENTER LANGUAGE=PWGRASTER' "$file" | head -n 1 | cut -d: -f1 || true)
+    [ -n "$header" ] || Fail "the cancelled job has no @PJL ENTER LANGUAGE line"
+    # The longest run of zero bytes and where it begins.
+    read -r nZeros nZerosAt < <(od -An -v -tu1 -w1 "$file" | awk '
+        $1 == 0 { if (n++ == 0) at = NR - 1; if (n > best) { best = n; bestAt = at }; next }
+        { n = 0 }
+        END { print best + 0, bestAt + 0 }')
+    [ "$nZeros" -ge "$kClosingZeros" ] && [ "$nZerosAt" -gt "$header" ] ||
+        Fail "the cancelled job lacks its $kClosingZeros zero bytes after the header (longest run $nZeros)"
+    trailer="$kUel@PJL EOJ NAME=\"$title\""$'\n'"$kUel"$'\n'
+    cmp -s <(tail -c ${#trailer} "$file") <(printf '%s' "$trailer") ||
+        Fail "the cancelled job does not end with its trailer: $(tail -c ${#trailer} "$file" | od -c | head -n 5)"
+}
